@@ -94,8 +94,7 @@ Big5PatchCheck CheckBig5Patch(FILE* patch, long long targetLength, long long* pr
             return Broken(PatchTruncatedRecord, at, problemOffset);
         if (!ReadBig5PatchRecord(patch, &record))
             return Broken(PatchUnreadable, at, problemOffset);
-        unsigned long long end =
-            static_cast<unsigned long long>(record.Offset) + record.Length;
+        unsigned long long end = static_cast<unsigned long long>(record.Offset) + record.Length;
         if (end > header.ModuleSize)
             return Broken(PatchRangeOutside, at, problemOffset);
         if (static_cast<unsigned long long>(patchLength - at - Big5PatchRecordHeaderSize) <

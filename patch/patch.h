@@ -21,12 +21,12 @@ const long Big5PatchRecordHeaderSize = 8;
 // Why a patch cannot be applied to a target; PatchValid when it can.
 enum Big5PatchCheck {
     PatchValid,
-    PatchUnreadable,        // a read or seek of the patch failed
-    PatchTruncatedHeader,   // shorter than its 6-byte header
-    PatchSizeMismatch,      // ModuleSize is not the target's length
-    PatchTruncatedRecord,   // a record's header or bytes run past the end of the file
-    PatchRangeOutside,      // a record's range does not lie inside ModuleSize
-    PatchTrailingBytes,     // bytes after the last record: the count does not cover the file
+    PatchUnreadable,      // a read or seek of the patch failed
+    PatchTruncatedHeader, // shorter than its 6-byte header
+    PatchSizeMismatch,    // ModuleSize is not the target's length
+    PatchTruncatedRecord, // a record's header or bytes run past the end of the file
+    PatchRangeOutside,    // a record's range does not lie inside ModuleSize
+    PatchTrailingBytes,   // bytes after the last record: the count does not cover the file
 };
 
 // Format primitives: the one reader and writer of the format.
@@ -47,8 +47,8 @@ bool WriteBig5PatchRecords(FILE* patch, FILE* target);
 enum Big5PatchMake {
     PatchMade,
     MakeLengthsDiffer,
-    MakeTooLarge,       // a module of 4 GiB or more cannot be described
-    MakeTooManyRuns,    // more runs than RecordCount can count
+    MakeTooLarge,    // a module of 4 GiB or more cannot be described
+    MakeTooManyRuns, // more runs than RecordCount can count
     MakeReadFailed,
     MakeWriteFailed,
 };

@@ -32,8 +32,8 @@ static RunMode ChooseRunMode(SetupState* state) {
     bool answeredNo = false;
     if (state->AlreadyInstalled && !options.SkipPrompt) {
         // Asked even when silent: an installed system is never changed without a choice.
-        int answer = ShowMessage(MSG_UPGRADE_OR_UNINSTALL, MSG_CAPTION,
-                                 MB_YESNOCANCEL | MB_ICONQUESTION);
+        int answer =
+            ShowMessage(MSG_UPGRADE_OR_UNINSTALL, MSG_CAPTION, MB_YESNOCANCEL | MB_ICONQUESTION);
         if (answer == IDNO)
             answeredNo = true;
         else if (answer != IDYES)
