@@ -1,4 +1,4 @@
-#include "patch/patch.h"
+#include "patch/big5_format.h"
 
 // Bytes are moved in blocks of this size: memory stays constant whatever a record's length.
 const size_t CopyBlockSize = 64 * 1024;
