@@ -87,9 +87,10 @@ static void DeleteImeEntry(HKEY key, const WCHAR* idText) {
     }
 }
 
-// Renumbers entries 1 ... 31 without gaps. Each slot is overwritten with its new text before
-// anything past the kept ones is deleted, so a failing call can leave a duplicate behind but
-// never loses an entry; an entry that cannot be read whole stops the renumbering.
+// Renumbers entries 1 ... 31 without gaps. Slots are overwritten in order and the renumbering
+// stops at the first write that fails; entries past the kept ones are deleted only after every
+// write succeeded. So a failing call can leave a duplicate behind but never loses an entry. An
+// entry that cannot be read whole stops the renumbering before anything is written.
 static bool CompactPreload(HKEY key) {
     static WCHAR kept[KeptEntries][MAX_PATH];
     int count = 0;
@@ -104,8 +105,9 @@ static bool CompactPreload(HKEY key) {
         WCHAR name[16];
         FormatNumber(name, 16, slot);
         const WCHAR* text = kept[slot - 1];
-        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                       static_cast<DWORD>(TextLength(text) * sizeof(WCHAR)));
+        if (RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                           static_cast<DWORD>(TextLength(text) * sizeof(WCHAR))) != ERROR_SUCCESS)
+            return false;
     }
     for (int number = count + 1; number <= KeptEntries; ++number) {
         if (PreloadEntryExists(key, number)) {
