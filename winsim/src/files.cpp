@@ -185,7 +185,7 @@ bool NormalizePath(const std::u16string& path, std::u16string* full, DWORD* erro
     return true;
 }
 
-Resolved Resolve(const std::u16string& path) {
+Resolved Resolve(const std::u16string& path, bool win32Limit) {
     Resolved r;
     if (!NormalizePath(path, &r.full, &r.error))
         return r;
@@ -193,7 +193,7 @@ Resolved Resolve(const std::u16string& path) {
         r.error = ERROR_PATH_NOT_FOUND; // the only drive is C:
         return r;
     }
-    if (r.full.size() >= MAX_PATH) {
+    if (win32Limit && r.full.size() >= MAX_PATH) {
         r.error = ERROR_FILENAME_EXCED_RANGE;
         return r;
     }
@@ -248,12 +248,12 @@ using namespace detail;
 // ---- Control ------------------------------------------------------------------------------
 
 std::string HostPath(const std::u16string& windowsPath) {
-    Resolved r = Resolve(windowsPath);
+    Resolved r = Resolve(windowsPath, false);
     return r.error ? std::string() : r.host;
 }
 
 bool MakeDirectory(const std::u16string& windowsPath) {
-    Resolved r = Resolve(windowsPath);
+    Resolved r = Resolve(windowsPath, false);
     if (r.error)
         return false;
     std::error_code ec;
@@ -262,7 +262,7 @@ bool MakeDirectory(const std::u16string& windowsPath) {
 }
 
 bool PlaceFile(const std::u16string& windowsPath, const std::string& bytes) {
-    Resolved r = Resolve(windowsPath);
+    Resolved r = Resolve(windowsPath, false);
     if (r.error || r.isDirectory)
         return false;
     std::error_code ec;
@@ -271,7 +271,7 @@ bool PlaceFile(const std::u16string& windowsPath, const std::string& bytes) {
 }
 
 std::optional<std::string> FileBytes(const std::u16string& windowsPath) {
-    Resolved r = Resolve(windowsPath);
+    Resolved r = Resolve(windowsPath, false);
     std::string bytes;
     if (r.error || !r.exists || r.isDirectory || !ReadHost(r.host, &bytes))
         return std::nullopt;
@@ -279,7 +279,7 @@ std::optional<std::string> FileBytes(const std::u16string& windowsPath) {
 }
 
 bool HoldFileInUse(const std::u16string& windowsPath) {
-    Resolved r = Resolve(windowsPath);
+    Resolved r = Resolve(windowsPath, false);
     if (r.error || !r.exists || r.isDirectory)
         return false;
     S().inUse.insert(r.host);
@@ -287,12 +287,12 @@ bool HoldFileInUse(const std::u16string& windowsPath) {
 }
 
 bool IsFileInUse(const std::u16string& windowsPath) {
-    Resolved r = Resolve(windowsPath);
+    Resolved r = Resolve(windowsPath, false);
     return !r.error && r.exists && InUse(r.host);
 }
 
 bool SetCurrentDirectory(const std::u16string& windowsPath) {
-    Resolved r = Resolve(windowsPath);
+    Resolved r = Resolve(windowsPath, false);
     if (r.error || !r.isDirectory)
         return false;
     S().cwd = r.full;

@@ -119,7 +119,8 @@ struct Resolved {
     bool isDirectory = false;
     bool parentExists = false; // the containing directory exists
 };
-Resolved Resolve(const std::u16string& path);
+// Win32 calls see paths of MAX_PATH and more as too long; the control functions do not.
+Resolved Resolve(const std::u16string& path, bool win32Limit = true);
 // Makes a path full and tidy (separators, ".", "..", current directory) without looking at
 // the disk; any drive letter. False for an empty or malformed path.
 bool NormalizePath(const std::u16string& path, std::u16string* full, DWORD* error);

@@ -198,8 +198,9 @@ static bool Deliver(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     e.fields.push_back(Num("message", Msg));
     e.fields.push_back(Num("wparam", static_cast<long long>(wParam)));
     e.fields.push_back(Num("lparam", lParam));
-    bool closes =
-        w->className == u"UIQuenLIX" && Msg == WM_DESTROY && wParam == 153 && lParam == 153;
+    // Class names are compared without regard to case, as Windows does.
+    bool closes = EqualNoCase(w->className, u"UIQuenLIX") && Msg == WM_DESTROY && wParam == 153 &&
+                  lParam == 153;
     if (closes) {
         auto& ws = S().windows;
         ws.erase(
