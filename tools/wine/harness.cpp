@@ -305,6 +305,12 @@ unsigned long long ArgNumber(const RelayCall& call, size_t i) {
     return strtoull(call.args[i].c_str(), nullptr, 16);
 }
 
+// A 32-bit parameter (UINT, INT): the trace shows the whole 64-bit register,
+// whose upper half holds whatever was there before.
+unsigned long long Arg32(const RelayCall& call, size_t i) {
+    return ArgNumber(call, i) & 0xffffffffULL;
+}
+
 // The string of a relay argument ("0012fe40 L\"...\""), undoing Wine's escapes.
 // Returns false for a null pointer; *truncated is set when Wine cut it short.
 bool ArgString(const RelayCall& call, size_t i, std::wstring* out, bool* truncated) {
@@ -464,7 +470,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             std::wstring text, caption;
             bool has_text = ArgString(call, 1, &text, &truncated);
             bool has_caption = ArgString(call, 2, &caption, &truncated);
-            unsigned long long type = ArgNumber(call, 3);
+            unsigned long long type = Arg32(call, 3);
             if (box_index < boxes.size()) {
                 const SeenBox& seen = boxes[box_index++];
                 if (!truncated && (seen.text != text || seen.caption != caption))
@@ -493,13 +499,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                      ",\"file\":" + JsonOrNull(has_file, file) +
                      ",\"parameters\":" + JsonOrNull(has_parameters, parameters) +
                      ",\"directory\":" + JsonOrNull(has_directory, directory) +
-                     ",\"show\":" + std::to_string(ArgNumber(call, 5)) + "}");
+                     ",\"show\":" + std::to_string(static_cast<int>(Arg32(call, 5))) + "}");
         } else if (call.function == "user32.SendMessageW") {
             unsigned long long window = ArgNumber(call, 0);
             auto cls = classes.find(window);
             out.Line("{\"event\":\"send\",\"class\":" +
                      (cls == classes.end() ? std::string("null") : tools::JsonString(cls->second)) +
-                     ",\"message\":" + std::to_string(ArgNumber(call, 1)) +
+                     ",\"message\":" + std::to_string(Arg32(call, 1)) +
                      ",\"wparam\":" + std::to_string(ArgNumber(call, 2)) +
                      ",\"lparam\":" + std::to_string(ArgNumber(call, 3)) + "}");
         } else if (call.function == "user32.SendMessageTimeoutW" && ArgNumber(call, 0) == 0xffff) {
@@ -507,9 +513,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             std::wstring text = seen ? g_broadcast_texts[broadcast_index++] : std::wstring();
             if (!seen)
                 out.Line(Error("broadcast", "the listener window did not receive it"));
-            out.Line("{\"event\":\"broadcast\",\"message\":" + std::to_string(ArgNumber(call, 1)) +
+            out.Line("{\"event\":\"broadcast\",\"message\":" + std::to_string(Arg32(call, 1)) +
                      ",\"text\":" + JsonOrNull(seen, text) +
-                     ",\"timeout\":" + std::to_string(ArgNumber(call, 5)) + "}");
+                     ",\"timeout\":" + std::to_string(Arg32(call, 5)) + "}");
         }
     }
     if (box_index < boxes.size())

@@ -72,6 +72,9 @@ class Scenario:
         before = data["before"]
         self.lang = int(str(before.get("lang", "0x0804")), 16)
         self.loaded = bool(before.get("loaded", False))
+        # Keyboard layouts loaded in the session, in order (hex identifiers);
+        # None leaves the machine's default.
+        self.layouts = before.get("layouts")
         self.files_before = before.get("files", {})
         self.registry_before = before.get("registry", {})
         self.cwd = data["cwd"]

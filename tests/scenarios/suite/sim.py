@@ -38,6 +38,9 @@ class SimSide:
         drive.put(scenario.program, b"MZ setup program placeholder")
         for path, spec in scenario.files_before.items():
             drive.put(path, model.file_bytes(spec, self.samples))
+        if scenario.layouts is not None:
+            with open(os.path.join(machine, "machine.ini"), "w", encoding="ascii") as f:
+                f.write(f"language=0x{scenario.lang:04X}\nlayouts={','.join(scenario.layouts)}\n")
         by_root = {"HKLM": [], "HKCU": []}
         for key, values in model.registry_values_before(scenario, include_wine=False):
             by_root[regfile.split_root(key)[0]].append((key, values))
