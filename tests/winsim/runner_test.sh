@@ -1,0 +1,30 @@
+#!/bin/bash
+# The runner's contract: bad usage exits 64; a run creates a missing machine, prints one JSON
+# object per event ending with the exit event, exits with the program's code and saves the
+# machine; settings given on the command line stay with the machine.
+set -u
+sim=$1
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+"$sim" --no-such-option x </dev/null >/dev/null 2>&1
+[ $? -eq 64 ] || fail "unknown option should exit 64"
+"$sim" --machine "$dir/m" </dev/null >/dev/null 2>&1
+[ $? -eq 64 ] || fail "missing command line should exit 64"
+"$sim" --machine "$dir/m" --fail NoSuchFunction:1 'C:\setup.exe' </dev/null >/dev/null 2>&1
+[ $? -eq 64 ] || fail "unknown fault function should exit 64"
+"$sim" --machine "$dir/m" --answer maybe 'C:\setup.exe' </dev/null >/dev/null 2>&1
+[ $? -eq 64 ] || fail "bad answer should exit 64"
+
+out=$("$sim" --machine "$dir/m" --lang 0x0404 --json -- '"C:\dl\setup.exe" /s' </dev/null)
+code=$?
+[ -d "$dir/m/drive_c/Windows/system32" ] || fail "fresh machine has no system32"
+[ -d "$dir/m/drive_c/Windows/Fonts" ] || fail "fresh machine has no Fonts"
+head -c 2 "$dir/m/system.reg" | od -An -tx1 | grep -q 'ff fe' || fail "system.reg not UTF-16LE"
+grep -q 'language=0x0404' "$dir/m/machine.ini" || fail "language not kept"
+last=$(printf '%s\n' "$out" | tail -n 1)
+[ "$last" = "{\"event\":\"exit\",\"code\":$code}" ] || fail "last line '$last' is not the exit"
+printf '%s\n' "$out" | grep -qv '^{"event":' && fail "a line that is not a JSON event"
+echo "setup-sim contract: 1 passed, 0 failed"
+exit 0
