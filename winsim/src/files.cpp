@@ -132,18 +132,19 @@ bool NormalizePath(const std::u16string& path, std::u16string* full, DWORD* erro
         *error = ERROR_PATH_NOT_FOUND;
         return false;
     }
+    // The drive letter keeps the case it is given in, as the rest of the path does.
     const std::u16string& cwd = S().cwd; // always "X:\..."
     char16_t drive;
     std::u16string rest;
     if (p.size() >= 2 && p[1] == u':') {
-        drive = Upper(p[0]);
-        if (drive < u'A' || drive > u'Z') {
+        drive = p[0];
+        if (Upper(drive) < u'A' || Upper(drive) > u'Z') {
             *error = ERROR_INVALID_NAME;
             return false;
         }
         if (p.size() >= 3 && IsSeparator(p[2]))
             rest = p.substr(3);
-        else if (Upper(cwd[0]) == drive)
+        else if (Upper(cwd[0]) == Upper(drive))
             rest = cwd.substr(3) + u"\\" + p.substr(2);
         else
             rest = p.substr(2);
@@ -152,10 +153,10 @@ bool NormalizePath(const std::u16string& path, std::u16string* full, DWORD* erro
             *error = ERROR_PATH_NOT_FOUND;
             return false;
         }
-        drive = Upper(cwd[0]);
+        drive = cwd[0];
         rest = p.substr(1);
     } else {
-        drive = Upper(cwd[0]);
+        drive = cwd[0];
         rest = cwd.substr(3) + u"\\" + p;
     }
     std::vector<std::u16string> comps;
@@ -189,7 +190,7 @@ Resolved Resolve(const std::u16string& path, bool win32Limit) {
     Resolved r;
     if (!NormalizePath(path, &r.full, &r.error))
         return r;
-    if (r.full[0] != u'C') {
+    if (Upper(r.full[0]) != u'C') {
         r.error = ERROR_PATH_NOT_FOUND; // the only drive is C:
         return r;
     }
@@ -725,7 +726,6 @@ FILE* _wfopen(const WCHAR* filename, const WCHAR* mode) {
         SetError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    setvbuf(f, nullptr, _IOFBF, 4096); // the Windows CRT's stream buffer size
     S().streams[cookie] = f;
     return f;
 }
