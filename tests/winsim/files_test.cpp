@@ -88,7 +88,8 @@ TEST_F(Files, CopyFileCopiesBytesAndHonoursItsRules) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
-// A loaded module: no delete, no overwrite, but it can be renamed and stays loaded.
+// A loaded module: no delete (access denied), no writing (sharing violation), but it can be
+// renamed and stays loaded.
 TEST_F(Files, FileInUseCanBeRenamedButNotDeletedOrOverwritten) {
     const char16_t* target = u"C:\\Windows\\system32\\quenlix.ime";
     ASSERT_TRUE(winsim::PlaceFile(target, "loaded"));
@@ -98,11 +99,11 @@ TEST_F(Files, FileInUseCanBeRenamedButNotDeletedOrOverwritten) {
     EXPECT_FALSE(DeleteFileW(target));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_FALSE(CopyFileW(u"C:\\dl\\quenlix.ime", target, FALSE));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     errno = 0;
     EXPECT_EQ(_wfopen(target, u"r+b"), nullptr);
     EXPECT_EQ(errno, EACCES);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     FILE* reader = _wfopen(target, u"rb");
     ASSERT_NE(reader, nullptr);
     fclose(reader);

@@ -381,8 +381,13 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
             SetError(ERROR_SHARING_VIOLATION);
             return FALSE;
         }
-        if (to.isDirectory || InUse(to.host)) {
+        if (to.isDirectory) {
             SetError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        // A file mapped as a loaded image cannot be opened for writing.
+        if (InUse(to.host)) {
+            SetError(ERROR_SHARING_VIOLATION);
             return FALSE;
         }
     }
@@ -707,7 +712,8 @@ FILE* _wfopen(const WCHAR* filename, const WCHAR* mode) {
         return nullptr;
     }
     if (r.isDirectory || (writing && InUse(r.host))) {
-        SetError(ERROR_ACCESS_DENIED);
+        // The runtime reports a sharing violation as EACCES too.
+        SetError(r.isDirectory ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION);
         errno = EACCES;
         return nullptr;
     }
