@@ -6,16 +6,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh
+tools/wine/prepare.sh
 tools/build.sh
 
 echo "== static checks"
 tools/check-style.sh
 
-echo "== native tests"
+echo "== native tests and the scenario suite on the simulated machine"
 ctest --test-dir build/native --output-on-failure -j"$(nproc)"
-
-echo "== scenario suite: simulated Windows"
-tests/scenarios/run-suite --side sim
 
 echo "== scenario suite: real setup.exe under Wine"
 tests/scenarios/run-suite --side wine

@@ -87,10 +87,12 @@ class MakePatch : public SimMachine {
     }
     // Runs "/patch" with these copies; nullopt leaves a copy out.
     std::u16string Make(std::optional<std::string> local, std::optional<std::string> installed) {
-        if (local)
+        if (local) {
             EXPECT_TRUE(winsim::PlaceFile(u"C:\\pkg\\quenlix.ime", *local));
-        if (installed)
+        }
+        if (installed) {
             EXPECT_TRUE(winsim::PlaceFile(Target, *installed));
+        }
         EXPECT_EQ(Run(u"\"C:\\pkg\\setup.exe\" /patch"), 0);
         auto messages = EventsOf("message");
         EXPECT_EQ(messages.size(), 1u);

@@ -25,6 +25,11 @@ LRESULT CALLBACK UiWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM l
 
 } // namespace
 
+// The module's character table, shipped in Simplified Chinese. The package's "patch.big5" turns
+// it into its Traditional form, one character for one, so the module keeps its length.
+extern "C" __declspec(dllexport) const wchar_t QuenlixCharacterTable[] =
+    L"简体字表：澄鹭五笔 汉字 输入 编码 词语 国际 这个 学习 简体中文";
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         g_instance = instance;
