@@ -54,6 +54,17 @@ INSTANTIATE_TEST_SUITE_P(
                                ERROR_FILENAME_EXCED_RANGE}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A drive made by hand gets the system folders, found whatever case they were made in.
+TEST_F(Files, HandMadeDriveGetsTheSystemFolders) {
+    std::string other = dir_ + "/other";
+    std::filesystem::create_directories(other + "/drive_c/WINDOWS/FONTS");
+    std::string error;
+    ASSERT_TRUE(winsim::LoadMachine(other, &error)) << error;
+    EXPECT_TRUE(std::filesystem::is_directory(other + "/drive_c/WINDOWS/system32"));
+    EXPECT_FALSE(std::filesystem::exists(other + "/drive_c/Windows"));
+    EXPECT_FALSE(std::filesystem::exists(other + "/drive_c/WINDOWS/Fonts"));
+}
+
 TEST_F(Files, NewEntriesKeepTheCaseGivenAndExistingOnesTheirOwn) {
     ASSERT_TRUE(winsim::PlaceFile(u"C:\\Dl\\QuenLix.IME", "new"));
     ASSERT_TRUE(CopyFileW(u"c:\\dl\\quenlix.ime", u"C:\\DL\\Copy.Ime", FALSE));

@@ -280,14 +280,21 @@ TEST_F(Registry, LoadsHandWrittenFilesAndRejectsBrokenOnes) {
     EXPECT_EQ(winsim::GetRegistryValue(HKEY_CURRENT_USER, u"Keyboard Layout\\Preload", u"3")->data,
               Bytes({0x04, 0x08, 0x20, 0xe0}));
 
-    {
-        std::ofstream out(machine_ + "/user.reg", std::ios::binary);
-        out << "Windows Registry Editor Version 5.00\n\n"
-               "[HKEY_CURRENT_USER\\x]\n"
-               "\"1\"=hex(1):4g,00\n";
+    const std::pair<const char*, const char*> broken[] = {
+        {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x]\n\"1\"=hex(1):4g,00\n",
+         "line 4"},
+        {"Windows Registry Editor Version 5.00\n\n\"1\"=\"value outside a key\"\n", "line 3"},
+        {"Windows Registry Editor Version 5.00\n[HKEY_USERS\\x]\n", "line 2"},
+        {"REGEDIT4\n", "line 1"},
+    };
+    for (const auto& [text, where] : broken) {
+        {
+            std::ofstream out(machine_ + "/user.reg", std::ios::binary);
+            out << text;
+        }
+        EXPECT_FALSE(winsim::LoadMachine(machine_, &error)) << text;
+        EXPECT_NE(error.find(where), std::string::npos) << error;
     }
-    EXPECT_FALSE(winsim::LoadMachine(machine_, &error));
-    EXPECT_NE(error.find("line 4"), std::string::npos) << error;
 }
 
 } // namespace

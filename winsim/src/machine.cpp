@@ -119,16 +119,19 @@ bool LoadMachine(const std::string& dir, std::string* error) {
     if (S().dir.size() > 1 && S().dir.back() == '/')
         S().dir.pop_back();
     std::string drive = S().dir + "/drive_c";
-    if (!fs::exists(drive)) {
-        // A fresh Windows: the system folders and one keyboard layout.
-        fs::create_directories(drive + "/Windows/system32", ec);
-        fs::create_directories(drive + "/Windows/Fonts", ec);
+    bool fresh = !fs::exists(drive);
+    if (fresh) {
+        fs::create_directories(drive, ec);
         if (ec)
             return SetError(error, "cannot create " + drive + ": " + ec.message());
         S().layouts = {kDefaultLayout};
     } else if (!fs::is_directory(drive)) {
         return SetError(error, drive + " is not a folder");
     }
+    // Windows always has its system folders; a hand-made drive may lack them.
+    for (const char16_t* folder : {u"C:\\Windows\\system32", u"C:\\Windows\\Fonts"})
+        if (!MakeDirectory(folder))
+            return SetError(error, "cannot create " + Utf8(folder) + " in " + drive);
     std::string bytes;
     if (ReadAll(S().dir + "/" + kSettingsFile, &bytes)) {
         if (!ReadSettings(bytes, error))

@@ -335,6 +335,7 @@ bool ImportRegFile(const std::string& bytes, std::string* error) {
         r.lines.push_back(cur);
 
     bool header = false;
+    bool inSection = false; // values after "[-key]" belong to a removed key and are skipped
     std::shared_ptr<RegKey> key;
     while (r.at < r.lines.size()) {
         std::u16string line = Trim(r.lines[r.at++]);
@@ -349,7 +350,10 @@ bool ImportRegFile(const std::string& bytes, std::string* error) {
         if (line[0] == u'[') {
             if (!ReadSection(r, line, &key))
                 return false;
+            inSection = true;
         } else if (line[0] == u'"' || line[0] == u'@') {
+            if (!inSection)
+                return r.Fail("value outside a key section");
             if (!ReadValue(r, line, key))
                 return false;
         } else {

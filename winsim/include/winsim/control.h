@@ -25,11 +25,13 @@ std::string Utf8(const std::u16string& utf16);
 
 // ---- The machine ----------------------------------------------------------------------
 
-// Drops every piece of state (machine, process, events, faults) without saving.
+// Drops every piece of state (machine, process, events, faults, the message-box prompt and
+// the event listener) without saving.
 void ResetMachine();
 // Resets, then loads the machine in `dir`, creating a fresh empty Windows there when it is
-// missing (drive_c\Windows\system32, drive_c\Windows\Fonts, empty hives). On failure returns
-// false and, when given, sets *error.
+// missing (drive_c\Windows\system32, drive_c\Windows\Fonts, empty hives, one keyboard layout
+// 08040804, language 0x0804); missing system folders are added to an existing drive. Files
+// that cannot be read (a broken .reg, say) make it fail with the reason in *error.
 bool LoadMachine(const std::string& dir, std::string* error = nullptr);
 // Writes the hives and machine settings back into the loaded folder.
 bool SaveMachine(std::string* error = nullptr);
