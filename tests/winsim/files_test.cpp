@@ -29,8 +29,9 @@ TEST_P(PathLookup, FindsEntriesWithoutRegardToCase) {
     const PathCase& c = GetParam();
     SetLastError(0);
     EXPECT_EQ(GetFileAttributesW(c.path.c_str()), c.attributes);
-    if (c.attributes == kMissing)
+    if (c.attributes == kMissing) {
         EXPECT_EQ(GetLastError(), c.error);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
