@@ -66,3 +66,10 @@ inline std::string Bytes(std::initializer_list<int> values) {
         bytes.push_back(static_cast<char>(v));
     return bytes;
 }
+
+namespace {
+// Table cases print as their names in test output (found through the case's own namespace).
+template <class Case> auto operator<<(std::ostream& os, const Case& c) -> decltype(c.name, os) {
+    return os << c.name;
+}
+} // namespace
