@@ -12,6 +12,9 @@ tools/build.sh
 echo "== static checks"
 tools/check-style.sh
 
+echo "== the Windows executables"
+tests/resources/check_pe.py build/win64/setup.exe build/win32/setup.exe
+
 echo "== native tests and the scenario suite on the simulated machine"
 ctest --test-dir build/native --output-on-failure -j"$(nproc)"
 
