@@ -19,7 +19,7 @@ def pixel(x, y, size):
         return white  # neck
     if (u - 0.40) ** 2 + (v - 0.22) ** 2 <= 0.075 ** 2:
         return white  # head
-    if 0.12 <= u <= 0.34 and abs(v - 0.21 - (0.34 - u) * 0.1) < 0.022:
+    if 0.12 <= u <= 0.37 and abs(v - 0.21 - (0.37 - u) * 0.1) < 0.022:
         return orange  # beak
     if v > 0.72 and abs(u - 0.5) < 0.02:
         return orange  # leg
