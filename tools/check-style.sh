@@ -9,4 +9,4 @@ clang-format --dry-run -Werror $sources
 cppcheck --quiet --error-exitcode=1 --enable=warning,performance,portability \
     --inline-suppr --std=c++17 --language=c++ -I winsim/include -I . \
     --suppress=missingIncludeSystem \
-    setup install patch removal
+    setup install patch removal winsim/src tools/setup-sim

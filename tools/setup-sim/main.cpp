@@ -138,7 +138,7 @@ int Parse(int argc, char** argv, Options* o) {
             size_t eq = arg.find('=');
             if (eq != std::string::npos) {
                 value = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
+                arg.resize(eq);
                 inlineValue = true;
             }
         }
