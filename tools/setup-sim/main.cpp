@@ -71,27 +71,6 @@ int AnswerFromWord(std::string word) {
     return 0;
 }
 
-const char* AnswerWord(long long answer) {
-    switch (answer) {
-    case IDOK:
-        return "OK";
-    case IDCANCEL:
-        return "Cancel";
-    case IDABORT:
-        return "Abort";
-    case IDRETRY:
-        return "Retry";
-    case IDIGNORE:
-        return "Ignore";
-    case IDYES:
-        return "Yes";
-    case IDNO:
-        return "No";
-    default:
-        return "none";
-    }
-}
-
 const char* ButtonsPrompt(UINT type) {
     switch (type & MB_TYPEMASK) {
     case MB_OKCANCEL:
@@ -283,7 +262,7 @@ int main(int argc, char** argv) {
             fprintf(out, "%s\n", winsim::EventJson(e).c_str());
         } else if (prompted && e.kind == "message") {
             prompted = false; // the box is already on screen; only the answer is news
-            fprintf(out, "  answer: %s\n", AnswerWord(e.Number("answer")));
+            fprintf(out, "  answer: %s\n", winsim::AnswerName(e.Number("answer")));
         } else {
             fputs(winsim::EventText(e).c_str(), out);
         }

@@ -346,7 +346,7 @@ static std::string Quoted(const EventField* f) {
     return "\"" + Utf8(f->text) + "\"";
 }
 
-static const char* AnswerName(long long answer) {
+const char* AnswerName(long long answer) {
     switch (answer) {
     case IDOK:
         return "OK";

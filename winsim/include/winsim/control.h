@@ -167,6 +167,8 @@ std::string EventJson(const Event& event);
 // A person's rendering, ending with a newline (message boxes drawn as boxes).
 std::string EventText(const Event& event);
 std::string EventsJson(); // one object per line
+// The button a message-box answer stands for ("Yes", "Cancel", …; "none" for others).
+const char* AnswerName(long long answer);
 std::string EventsText();
 // Called as each event is recorded.
 void SetEventListener(std::function<void(const Event&)> listener);
