@@ -88,6 +88,10 @@ int Fail(const Output& output, int code, const char* format, ...) {
     return code;
 }
 
+const char* Plural(long long count) {
+    return count == 1 ? "" : "s";
+}
+
 const Command* FindCommand(const char* name) {
     for (const Command& command : Commands)
         if (strcmp(command.Name, name) == 0)
@@ -184,9 +188,9 @@ std::string DescribeBrokenPatch(FILE* patch, Big5PatchCheck check, long long at,
                  static_cast<unsigned long>(header.ModuleSize));
         break;
     case PatchTrailingBytes:
-        snprintf(text, size, "%lld %s after the last of its %u records", patchLength - at,
-                 patchLength - at == 1 ? "byte" : "bytes",
-                 static_cast<unsigned>(header.RecordCount));
+        snprintf(text, size, "%lld byte%s after the last of its %u record%s", patchLength - at,
+                 Plural(patchLength - at), static_cast<unsigned>(header.RecordCount),
+                 Plural(header.RecordCount));
         break;
     default:
         snprintf(text, size, "cannot be read");
@@ -245,11 +249,10 @@ int RunMake(const Output& output, const Arguments& arguments) {
     long long newLength = GetStreamLength(newFile);
     CloseAll(oldFile, newFile);
     if (made == PatchMade && closed && RenameOver(tempPath, patchPath)) {
-        fprintf(output.Out, "%s: %lu records, %lld changed bytes of %lld\n", patchPath.c_str(),
-                runs,
-                patchLength - Big5PatchHeaderSize -
-                    Big5PatchRecordHeaderSize * static_cast<long long>(runs),
-                oldLength);
+        long long changed = patchLength - Big5PatchHeaderSize -
+                            Big5PatchRecordHeaderSize * static_cast<long long>(runs);
+        fprintf(output.Out, "%s: %lu record%s, %lld changed byte%s of %lld\n", patchPath.c_str(),
+                runs, Plural(runs), changed, Plural(changed), oldLength);
         return ExitOk;
     }
     std::string error = LastErrorText();
@@ -315,8 +318,8 @@ int RunApply(const Output& output, const Arguments& arguments) {
         RemovePath(tempPath);
         return Fail(output, ExitIoError, "cannot write %s: %s", outPath.c_str(), error.c_str());
     }
-    fprintf(output.Out, "%s: %u records applied\n", outPath.c_str(),
-            counted ? static_cast<unsigned>(header.RecordCount) : 0u);
+    unsigned applied = counted ? header.RecordCount : 0u;
+    fprintf(output.Out, "%s: %u record%s applied\n", outPath.c_str(), applied, Plural(applied));
     return ExitOk;
 }
 
@@ -377,7 +380,8 @@ int RunShow(const Output& output, const Arguments& arguments) {
         return code;
     }
     CloseAll(patch);
-    fprintf(output.Out, "total: %u records, %llu changed bytes", listed, changed);
+    fprintf(output.Out, "total: %u record%s, %llu changed byte%s", listed, Plural(listed), changed,
+            Plural(changed));
     if (header.ModuleSize > 0)
         fprintf(output.Out, " (%.2f%% of the module)",
                 100.0 * static_cast<double>(changed) / header.ModuleSize);
