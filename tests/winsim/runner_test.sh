@@ -26,5 +26,16 @@ grep -q 'language=0x0404' "$dir/m/machine.ini" || fail "language not kept"
 last=$(printf '%s\n' "$out" | tail -n 1)
 [ "$last" = "{\"event\":\"exit\",\"code\":$code}" ] || fail "last line '$last' is not the exit"
 printf '%s\n' "$out" | grep -qv '^{"event":' && fail "a line that is not a JSON event"
+# --calls lists the failable calls before the exit, each one that --fail accepts; failing the
+# last listed call changes what the run does.
+calls=$("$sim" --machine "$dir/c" --calls --json -- 'C:\setup.exe /u' </dev/null)
+last=$(printf '%s\n' "$calls" | tail -n 1)
+[ "$last" = '{"event":"exit","code":2}' ] || fail "with --calls the exit is not last: '$last'"
+printf '%s\n' "$calls" | grep -q '^{"event":"call","function":"MessageBoxW","number":1}$' ||
+    fail "--calls does not list the closing message box"
+"$sim" --machine "$dir/c" --calls -- 'C:\setup.exe /u' </dev/null | grep -qx 'call       MessageBoxW:1' ||
+    fail "--calls as text is not FUNCTION:N"
+out=$("$sim" --machine "$dir/c" --json --fail MessageBoxW:1 -- 'C:\setup.exe /u' </dev/null)
+printf '%s\n' "$out" | grep -q '"event":"message"' && fail "the failed message box was shown"
 echo "setup-sim contract: 1 passed, 0 failed"
 exit 0

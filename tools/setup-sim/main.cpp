@@ -20,8 +20,8 @@ const int kMachineError = 70; // EX_SOFTWARE: the simulated machine itself faile
 
 const char kUsage[] =
     "usage: setup-sim [--machine DIR] [--cwd WINPATH] [--answer yes|no|cancel|ok]...\n"
-    "                 [--lang 0xNNNN] [--loaded] [--fail FUNCTION:N[:ERROR]]... [--json]\n"
-    "                 [--] COMMAND_LINE\n"
+    "                 [--lang 0xNNNN] [--loaded] [--fail FUNCTION:N[:ERROR]]... [--calls]\n"
+    "                 [--json] [--] COMMAND_LINE\n"
     "\n"
     "  COMMAND_LINE   the whole process command line, e.g. '\"C:\\dl\\setup.exe\" /u'\n"
     "  --machine DIR  the machine folder (default ./machine; created when missing)\n"
@@ -30,6 +30,7 @@ const char kUsage[] =
     "  --lang ID      system default language, kept with the machine (default 0x0804)\n"
     "  --loaded       the input method is loaded in another process during this run\n"
     "  --fail F:N     the Nth call of F fails (optionally with system error ERROR)\n"
+    "  --calls        also list the calls that --fail can make fail, in order, before the exit\n"
     "  --json         one JSON object per event instead of text\n"
     "\n"
     "The exit status is the program's exit code.\n";
@@ -88,6 +89,23 @@ const char* ButtonsPrompt(UINT type) {
     }
 }
 
+// A call the program made, in the form of an event: "call" with its function and number.
+winsim::Event CallEvent(const winsim::Call& call) {
+    winsim::Event e;
+    e.kind = "call";
+    winsim::EventField f;
+    f.name = "function";
+    f.kind = winsim::EventField::Text;
+    f.text = winsim::Utf16(call.function);
+    e.fields.push_back(f);
+    f = winsim::EventField();
+    f.name = "number";
+    f.kind = winsim::EventField::Number;
+    f.number = call.number;
+    e.fields.push_back(f);
+    return e;
+}
+
 struct Options {
     std::string machine = "machine";
     std::string cwd;
@@ -102,6 +120,7 @@ struct Options {
     };
     std::vector<FaultSpec> faults;
     bool json = false;
+    bool calls = false;
     bool haveCommandLine = false;
     std::string commandLine;
 };
@@ -144,6 +163,8 @@ int Parse(int argc, char** argv, Options* o) {
             return -1;
         } else if (arg == "--json") {
             o->json = true;
+        } else if (arg == "--calls") {
+            o->calls = true;
         } else if (arg == "--loaded") {
             o->loaded = true;
         } else if (arg == "--machine") {
@@ -257,7 +278,7 @@ int main(int argc, char** argv) {
             }
         });
     }
-    winsim::SetEventListener([&](const winsim::Event& e) {
+    auto print = [&](const winsim::Event& e) {
         if (o.json) {
             fprintf(out, "%s\n", winsim::EventJson(e).c_str());
         } else if (prompted && e.kind == "message") {
@@ -267,6 +288,19 @@ int main(int argc, char** argv) {
             fputs(winsim::EventText(e).c_str(), out);
         }
         fflush(out);
+    };
+    winsim::SetEventListener([&](const winsim::Event& e) {
+        // The calls come before the exit event, which stays the last line.
+        if (o.calls && e.kind == "exit") {
+            // As text, each call in the form --fail takes.
+            for (const winsim::Call& call : winsim::Calls()) {
+                if (o.json)
+                    print(CallEvent(call));
+                else
+                    fprintf(out, "call       %s:%u\n", call.function.c_str(), call.number);
+            }
+        }
+        print(e);
     });
 
     int code = winsim::RunProcess();
