@@ -1,0 +1,200 @@
+"""What a run of the setup program may leave behind when one platform call fails: the rules
+of the fault sweep, apart from running anything."""
+
+import os
+import struct
+
+from suite import regfile
+
+QUESTION = "升级选择(是)，卸载请选(否)，退出按（取消） "
+IDYES, IDNO = 6, 7
+MODULE = "quenlix.ime"
+TARGET = "C:\\Windows\\system32\\quenlix.ime"
+RECORD_KEY = "hklm\\software\\quenlix"
+PRELOAD_KEY = "hkcu\\keyboard layout\\preload"
+LAYOUTS_KEY = "hklm\\system\\currentcontrolset\\control\\keyboard layouts\\"
+
+
+# ---- the command line ---------------------------------------------------------------------
+
+def normalise(command_line):
+    """The command line as the program edits it before choosing its mode: quotes dropped,
+    lower-cased, the first "/s" and "/p" cut out (the text up to a NUL, as Windows hands it)."""
+    text = command_line.split("\0")[0].replace('"', "").lower()
+    for switch in ("/s", "/p"):
+        at = text.find(switch)
+        if at >= 0:
+            text = text[:at] + text[at + len(switch):]
+    return text
+
+
+def expected_exit(command_line, events, fault, baseline_events):
+    """The exit code of the mode the run took: 2 after an uninstall, else 0. The question's
+    answer is read from the run's own events; a question box that failed to show (the fault
+    hit the first message box, which the unfaulted run used for the question) quits."""
+    raw = command_line.split("\0")[0].replace('"', "").lower()
+    if "/patch" in raw:
+        return 0
+    asked = [e for e in events if e.get("event") == "message" and e.get("text") == QUESTION]
+    if asked:
+        answer = asked[0].get("answer")
+        if answer == IDNO:
+            return 2
+        if answer != IDYES:
+            return 0
+    elif fault == ("MessageBoxW", 1):
+        first = next((e for e in baseline_events if e.get("event") == "message"), None)
+        if first is not None and first.get("text") == QUESTION:
+            return 0
+    return 2 if "/u" in normalise(command_line) else 0
+
+
+def program_directory(command_line, program, cwd):
+    """The directory an install records: the edited command line cut at its last backslash,
+    or, without one, the running program's own directory (lower-cased)."""
+    text = normalise(command_line)
+    cut = text.rfind("\\")
+    if cut >= 0:
+        return text[:cut]
+    path = program if ":" in program else cwd.rstrip("\\") + "\\" + program
+    return path.lower().rsplit("\\", 1)[0]
+
+
+# ---- files --------------------------------------------------------------------------------
+
+def apply_patch(module, patch):
+    """The patched module, or None when the patch fails any check of its format: header,
+    records, each range inside ModuleSize, which must be the module's length, every byte
+    present and nothing after the last record."""
+    if len(patch) < 6:
+        return None
+    size, count = struct.unpack_from("<IH", patch, 0)
+    if size != len(module):
+        return None
+    out = bytearray(module)
+    at = 6
+    for _ in range(count):
+        if len(patch) - at < 8:
+            return None
+        offset, length = struct.unpack_from("<II", patch, at)
+        at += 8
+        if offset + length > size or len(patch) - at < length:
+            return None
+        out[offset:offset + length] = patch[at:at + length]
+        at += length
+    return bytes(out) if at == len(patch) else None
+
+
+def module_versions(drive_root):
+    """Every module the run may leave installed: each quenlix.ime outside the system
+    directory, and each of those with a valid patch.big5 of its directory applied."""
+    versions = set()
+    system = os.path.join(drive_root, "windows", "system32").lower()
+    for here, _, names in os.walk(drive_root):
+        if here.lower() == system:
+            continue
+        by_lower = {n.lower(): n for n in names}
+        if MODULE not in by_lower:
+            continue
+        with open(os.path.join(here, by_lower[MODULE]), "rb") as f:
+            module = f.read()
+        versions.add(module)
+        if "patch.big5" in by_lower:
+            with open(os.path.join(here, by_lower["patch.big5"]), "rb") as f:
+                patched = apply_patch(module, f.read())
+            if patched is not None:
+                versions.add(patched)
+    return versions
+
+
+def check_module(before, after, versions, uninstalled, fault):
+    """The installed module is the old one, a new one or a fully patched new one. It may be
+    gone only when there was none, after an uninstall, or when the copy that replaces it
+    failed: the install removes the old module before it copies the new one."""
+    if after is None:
+        if before is None or uninstalled or fault == ("CopyFileW", 1):
+            return []
+        return ["the installed module is gone"]
+    if after == before or after in versions:
+        return []
+    return [f"the installed module ({len(after)} bytes) is neither the old one nor a new one"]
+
+
+# ---- registry -----------------------------------------------------------------------------
+
+def value_text(entry):
+    """A string value's (type, text up to its first NUL), or None when absent."""
+    if entry is None:
+        return None
+    _, vtype, data = entry
+    text = data[:len(data) - len(data) % 2].decode("utf-16-le", "replace")
+    return vtype, text.split("\0")[0]
+
+
+def record(registry):
+    key = registry.get(RECORD_KEY)
+    values = key["values"] if key else {}
+    return value_text(values.get("system")), value_text(values.get("system_backup"))
+
+
+def check_record(before, after, new_directory, baseline_after, uninstalled):
+    """"system" and "system_backup" each hold the old value or the one this run writes; they
+    may be gone after an uninstall."""
+    problems = []
+    (system_before, backup_before), (system_after, backup_after) = before, after
+    allowed_system = {system_before, (1, new_directory), baseline_after[0]}
+    allowed_backup = {backup_before, baseline_after[1]}
+    if system_before is not None:
+        allowed_backup.add((1, system_before[1]))
+    if uninstalled:
+        allowed_system.add(None)
+        allowed_backup.add(None)
+    if system_after not in allowed_system:
+        problems.append(f"record \"system\" is {system_after}, neither old ({system_before}) nor new")
+    if backup_after not in allowed_backup:
+        problems.append(f"record \"system_backup\" is {backup_after}, neither old ({backup_before}) nor new")
+    return problems
+
+
+def module_layouts(registry):
+    """Identifiers of the layouts whose input method is the module, lower-case."""
+    ids = set()
+    for name, key in registry.items():
+        if name.startswith(LAYOUTS_KEY):
+            entry = value_text(key["values"].get("ime file"))
+            if entry is not None and entry[1].lower() == MODULE:
+                ids.add(name[len(LAYOUTS_KEY):])
+    return ids
+
+
+def preload(registry, module_ids):
+    """The preload entries in number order, without the module's own."""
+    key = registry.get(PRELOAD_KEY)
+    numbered = []
+    for name, entry in (key["values"].items() if key else []):
+        if name.isdigit() and int(name) > 0:
+            text = value_text(entry)[1]
+            if text.lower() not in module_ids:
+                numbered.append((int(name), text.lower()))
+    return [text for _, text in sorted(numbered)]
+
+
+def first_occurrences(items):
+    seen = []
+    for item in items:
+        if item not in seen:
+            seen.append(item)
+    return seen
+
+
+def is_subsequence(short, long):
+    it = iter(long)
+    return all(item in it for item in short)
+
+
+def check_preload(before, after):
+    """Every other entry is still there and in its order; a failing write may leave an entry
+    twice, but nothing is lost, reordered or added."""
+    if is_subsequence(before, after) and first_occurrences(after) == first_occurrences(before):
+        return []
+    return [f"preload entries {before} became {after}"]
