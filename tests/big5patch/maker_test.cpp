@@ -65,7 +65,9 @@ Bytes ReferenceApply(const Bytes& module, const Bytes& patch) {
     return result;
 }
 
+// The maker reads in blocks of 64 KiB, the tool's apply in blocks of 256 KiB.
 const size_t Block = 64 * 1024;
+const size_t ApplyBlock = 256 * 1024;
 
 struct PairCase {
     const char* Name;
@@ -90,6 +92,9 @@ const PairCase PairCases[] = {
     {"run of one buffer and a byte", 2 * Block + 10, {{100, Block + 1}}},
     {"run of one buffer reaching the end", Block + 7, {{7, Block}}},
     {"run reaching the end", 200000, {{150000, 50000}}},
+    {"run across the apply block's boundaries",
+     3 * ApplyBlock + 5,
+     {{ApplyBlock - 3, ApplyBlock + 10}}},
     {"whole module", 140000, {{0, 140000}}},
     {"run ends where a block ends", 2 * Block, {{Block - 5, 5}, {Block + 1, 3}}},
     {"equal last byte of a block between runs", 2 * Block, {{Block - 6, 5}, {Block, 4}}},
@@ -183,9 +188,15 @@ const HandCase HandCases[] = {
     {"empty record at the end, then one before it", 100, {{100, {}}, {3, {6}}}},
     {"empty records", 100, {{0, {}}, {50, {}}, {20, {1}}}},
     {"record across block boundaries",
-     3 * Block,
-     {{Block - 2, Bytes(Block + 4, 0xAB)}, {2 * Block + 3, {1}}}},
-    {"record to the last byte", Block + 1, {{Block - 1, {1, 2}}}},
+     3 * ApplyBlock,
+     {{ApplyBlock - 2, Bytes(ApplyBlock + 4, 0xAB)}, {2 * ApplyBlock + 3, {1}}}},
+    {"back across a block boundary",
+     2 * ApplyBlock + 9,
+     {{ApplyBlock + 1, {1, 2}}, {ApplyBlock - 1, {3, 4, 5}}}},
+    {"one byte back across a block boundary",
+     2 * ApplyBlock,
+     {{ApplyBlock, {1}}, {ApplyBlock - 1, {2}}}},
+    {"record to the last byte", ApplyBlock + 1, {{ApplyBlock - 1, {1, 2}}}},
 };
 
 class ApplyMatchesFileOrder : public ScratchDirectory,
