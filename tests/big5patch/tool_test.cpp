@@ -105,6 +105,9 @@ TEST_F(Big5PatchTool, ApplyRefusesMissingFilesAndUnwritableDestinations) {
     ASSERT_EQ(Run({"make", "@old", "@new", "-o", "@patch"}).Code, ExitOk);
     EXPECT_EQ(Run({"apply", "@absent", "@old"}).Code, ExitBadInput);
     EXPECT_EQ(Run({"apply", "@patch", "@absent"}).Code, ExitBadInput);
+    ToolResult directory = Run({"apply", "@patch", "@."});
+    EXPECT_EQ(directory.Code, ExitBadInput);
+    EXPECT_THAT(directory.Err, HasSubstr("cannot open"));
     ToolResult nowhere = Run({"apply", "@patch", "@old", "-o", "@absent/out"});
     EXPECT_EQ(nowhere.Code, ExitIoError);
     EXPECT_THAT(nowhere.Err, HasSubstr("absent/out"));

@@ -102,9 +102,17 @@ void RemovePath(const std::string& path) {
 
 #else
 
+// fopen opens a directory for reading too; it is no module or patch.
 FILE* OpenPath(const std::string& path, const char* mode) {
     SystemError.clear();
-    return fopen(path.c_str(), mode);
+    FILE* file = fopen(path.c_str(), mode);
+    struct stat status;
+    if (file != NULL && fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
+        fclose(file);
+        errno = EISDIR;
+        return NULL;
+    }
+    return file;
 }
 
 static FILE* MakeTempIn(const std::string& directory, std::string* tempPath) {
