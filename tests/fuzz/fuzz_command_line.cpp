@@ -5,7 +5,7 @@
 //
 // Input bytes become UTF-16 code units: 0xFF followed by two bytes is that unit (little
 // endian), any other byte the unit of the same value. The input's length picks the answer to
-// the question.
+// the question and whether an application has the module loaded.
 #include "fuzz_support.h"
 #include "resources/messages.h"
 
@@ -113,6 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SetUpMachine();
     const int answers[] = {IDYES, IDNO, IDCANCEL};
     winsim::QueueAnswer(answers[size % 3]);
+    if (size / 3 % 2 == 1)
+        winsim::SimulateLoadedModule();
     winsim::SetCommandLine(commandLine);
 
     int code = winsim::RunProcess();
