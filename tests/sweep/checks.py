@@ -120,6 +120,32 @@ def check_module(before, after, versions, uninstalled, fault):
     return [f"the installed module ({len(after)} bytes) is neither the old one nor a new one"]
 
 
+def check_files(before, after, baseline_after):
+    """Files other than the program's own work keep their contents: the package, the setup
+    program and whatever else stood on the drive. Files are keyed by their lower-case path in
+    the drive ("dl/patch.big5"). The program's own work: c:\\install.exe goes, the installed
+    module is judged on its own, each patch.big5 holds its old or its new contents, and a font
+    in the Fonts folder may be overwritten by the package's font of that name."""
+    problems = []
+    target = TARGET[3:].replace("\\", "/").lower()
+    for path in sorted(set(before) | set(after)):
+        old, now = before.get(path), after.get(path)
+        if now == old or path in (target, "install.exe"):
+            continue
+        name = path.rsplit("/", 1)[-1]
+        if name == "patch.big5":
+            if now != baseline_after.get(path):
+                problems.append(f"{path} is neither the old nor the new patch")
+        elif path.startswith("windows/fonts/"):
+            fonts = {data for other, data in before.items()
+                     if other.rsplit("/", 1)[-1] == name and not other.startswith("windows/")}
+            if now not in fonts:
+                problems.append(f"{path} is neither the old font nor the package's")
+        elif old is not None:
+            problems.append(f"{path} changed" if now is not None else f"{path} is gone")
+    return problems
+
+
 # ---- registry -----------------------------------------------------------------------------
 
 def value_text(entry):

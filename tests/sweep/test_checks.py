@@ -69,6 +69,27 @@ class Module(unittest.TestCase):
         self.assertEqual(checks.check_module(None, None, set(), False, ("RegOpenKeyExW", 1)), [])
 
 
+class Files(unittest.TestCase):
+    BEFORE = {"dl/quenlix.ime": b"new", "dl/patch.big5": b"p1", "dl/font.tte": b"f2",
+              "windows/fonts/font.tte": b"f1", "install.exe": b"x"}
+
+    def test_only_the_programs_own_work_changes(self):
+        done = dict(self.BEFORE, **{"windows/fonts/font.tte": b"f2", "dl/patch.big5": b"p2"})
+        del done["install.exe"]
+        self.assertEqual(checks.check_files(self.BEFORE, done, done), [])
+        self.assertEqual(checks.check_files(self.BEFORE, self.BEFORE, done), [])
+
+    def test_loss_is_found(self):
+        for path, now in (("dl/quenlix.ime", None), ("dl/quenlix.ime", b"ne"),
+                          ("windows/fonts/font.tte", b"f"), ("dl/patch.big5", b"p")):
+            with self.subTest(path=path, now=now):
+                after = dict(self.BEFORE)
+                after.pop(path)
+                if now is not None:
+                    after[path] = now
+                self.assertNotEqual(checks.check_files(self.BEFORE, after, self.BEFORE), [])
+
+
 class Record(unittest.TestCase):
     OLD = ((1, "c:\\old"), None)
 
