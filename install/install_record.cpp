@@ -35,9 +35,9 @@ bool IsAlreadyInstalled() {
     return ReadInstallValue(TEXT("system_bak"), directory) == ERROR_SUCCESS;
 }
 
-static void SetTextValue(HKEY key, const WCHAR* name, const WCHAR* text) {
+static LSTATUS SetTextValue(HKEY key, const WCHAR* name, const WCHAR* text) {
     DWORD size = static_cast<DWORD>(TextLength(text) * sizeof(WCHAR));
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
 }
 
 void WriteInstallRecord(const WCHAR* programDirectory, bool alreadyInstalled) {
@@ -46,13 +46,24 @@ void WriteInstallRecord(const WCHAR* programDirectory, bool alreadyInstalled) {
         return;
     if (alreadyInstalled) {
         // Keep where the earlier installation came from when this one comes from elsewhere.
+        // A previous value that is absent or too long for the backup gets none; but when the
+        // earlier directory cannot be read or kept for another reason, the record stays as it
+        // is rather than lose it.
         WCHAR previous[BackupReadBudget / sizeof(WCHAR) + 1] = {};
         DWORD size = BackupReadBudget;
-        if (RegQueryValueExW(key, TEXT("system"), NULL, NULL, reinterpret_cast<BYTE*>(previous),
-                             &size) == ERROR_SUCCESS) {
+        LSTATUS read = RegQueryValueExW(key, TEXT("system"), NULL, NULL,
+                                        reinterpret_cast<BYTE*>(previous), &size);
+        bool kept = true;
+        if (read == ERROR_SUCCESS) {
             previous[size / sizeof(WCHAR)] = 0;
             if (!EqualsAsciiNoCase(previous, programDirectory))
-                SetTextValue(key, TEXT("system_backup"), previous);
+                kept = SetTextValue(key, TEXT("system_backup"), previous) == ERROR_SUCCESS;
+        } else if (read != ERROR_FILE_NOT_FOUND && read != ERROR_MORE_DATA) {
+            kept = false;
+        }
+        if (!kept) {
+            RegCloseKey(key);
+            return;
         }
     }
     SetTextValue(key, TEXT("system"), programDirectory);

@@ -236,6 +236,20 @@ INSTANTIATE_TEST_SUITE_P(
                    std::nullopt}),
     [](const ::testing::TestParamInfo<BackupCase>& info) { return info.param.name; });
 
+// An upgrade never loses where the earlier installation came from: when it cannot be kept as
+// the backup, the record stays as it was.
+TEST_F(SimMachine, RecordStaysWhenTheEarlierDirectoryCannotBeKept) {
+    for (const char* failing : {"RegQueryValueExW", "RegSetValueExW"}) {
+        SetText(HKEY_LOCAL_MACHINE, RecordKey, u"system", u"c:\\old");
+        winsim::ClearFaults();
+        winsim::Fail(failing, 1);
+        WriteInstallRecord(u"d:\\new", true);
+        EXPECT_EQ(GetText(HKEY_LOCAL_MACHINE, RecordKey, u"system"), u"c:\\old") << failing;
+        EXPECT_EQ(GetText(HKEY_LOCAL_MACHINE, RecordKey, u"system_backup"), std::nullopt)
+            << failing;
+    }
+}
+
 TEST_F(SimMachine, DeleteRecordRemovesTheKeyWithAllItsValues) {
     SetText(HKEY_LOCAL_MACHINE, RecordKey, u"system", u"c:\\dl");
     SetText(HKEY_LOCAL_MACHINE, RecordKey, u"system_backup", u"c:\\old");

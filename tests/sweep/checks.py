@@ -7,6 +7,7 @@ import struct
 from suite import regfile
 
 QUESTION = "升级选择(是)，卸载请选(否)，退出按（取消） "
+FRESH_INSTALL = "中文 (国际版) - 澄鹭五笔安装成功"
 IDYES, IDNO = 6, 7
 MODULE = "quenlix.ime"
 TARGET = "C:\\Windows\\system32\\quenlix.ime"
@@ -163,23 +164,23 @@ def record(registry):
     return value_text(values.get("system")), value_text(values.get("system_backup"))
 
 
-def check_record(before, after, new_directory, baseline_after, uninstalled):
-    """"system" and "system_backup" each hold the old value or the one this run writes; they
-    may be gone after an uninstall."""
-    problems = []
-    (system_before, backup_before), (system_after, backup_after) = before, after
-    allowed_system = {system_before, (1, new_directory), baseline_after[0]}
-    allowed_backup = {backup_before, baseline_after[1]}
+def check_record(before, after, new_directory, baseline_after, uninstalled, fresh=False):
+    """The record as a whole is the old one or the one this run writes (or, when only the new
+    "system" could not be written, the old one with its backup already made); it may be gone
+    after an uninstall. Never a new "system" that lost the earlier directory, unless the run
+    found no installation (a failed read of the record) and so installed afresh, as shown."""
+    system_before, backup_before = before
+    allowed = {tuple(before), tuple(baseline_after)}
+    if fresh:
+        allowed.add(((1, new_directory), backup_before))
     if system_before is not None:
-        allowed_backup.add((1, system_before[1]))
+        allowed.add((system_before, (1, system_before[1])))
     if uninstalled:
-        allowed_system.add(None)
-        allowed_backup.add(None)
-    if system_after not in allowed_system:
-        problems.append(f"record \"system\" is {system_after}, neither old ({system_before}) nor new")
-    if backup_after not in allowed_backup:
-        problems.append(f"record \"system_backup\" is {backup_after}, neither old ({backup_before}) nor new")
-    return problems
+        allowed.add((None, None))
+    if tuple(after) not in allowed:
+        return [f"record (system, system_backup) is {tuple(after)}; before it was {tuple(before)}, "
+                f"a whole run leaves {tuple(baseline_after)}"]
+    return []
 
 
 def module_layouts(registry):
@@ -224,3 +225,9 @@ def check_preload(before, after):
     if is_subsequence(before, after) and first_occurrences(after) == first_occurrences(before):
         return []
     return [f"preload entries {before} became {after}"]
+
+
+def installed_afresh(events):
+    """Whether the run told the user of a fresh install (not an upgrade)."""
+    return any(e.get("event") == "message" and str(e.get("text", "")).startswith(FRESH_INSTALL)
+               for e in events)

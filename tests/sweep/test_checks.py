@@ -101,6 +101,14 @@ class Record(unittest.TestCase):
         self.assertNotEqual(checks.check_record(self.OLD, cut, "c:\\dl", new, False), [])
         gone = (None, None)
         self.assertNotEqual(checks.check_record(self.OLD, gone, "c:\\dl", new, False), [])
+        # The new directory written without the old one kept: the earlier directory is lost.
+        lost = ((1, "c:\\dl"), None)
+        self.assertNotEqual(checks.check_record(self.OLD, lost, "c:\\dl", new, False), [])
+        # The backup made but the new directory not written: nothing is lost.
+        backed_up = ((1, "c:\\old"), (1, "c:\\old"))
+        self.assertEqual(checks.check_record(self.OLD, backed_up, "c:\\dl", new, False), [])
+        # A run that found no installation installs afresh and records only its own directory.
+        self.assertEqual(checks.check_record(self.OLD, lost, "c:\\dl", new, False, fresh=True), [])
         self.assertEqual(checks.check_record(self.OLD, gone, "c:\\dl", gone, True), [])
 
 
