@@ -309,37 +309,36 @@ std::u16string CurrentDirectory() {
 using namespace winsim;
 using namespace winsim::detail;
 
+// Resolves a path argument that must name something existing; otherwise sets the error a
+// Windows call gives (a null path, a missing file or folder) and returns false.
+static bool ResolveExisting(LPCWSTR path, Resolved* r) {
+    if (!path) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    *r = Resolve(Str(path));
+    if (!r->exists) {
+        SetError(NotFoundError(*r));
+        return false;
+    }
+    return true;
+}
+
 // ---- Kernel file functions -----------------------------------------------------------------
 
 extern "C" {
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
-    if (Fails(Enter("GetFileAttributesW")))
+    Resolved r;
+    if (Fails(Enter("GetFileAttributesW")) || !ResolveExisting(lpFileName, &r))
         return INVALID_FILE_ATTRIBUTES;
-    if (!lpFileName) {
-        SetError(ERROR_INVALID_PARAMETER);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    Resolved r = Resolve(Str(lpFileName));
-    if (!r.exists) {
-        SetError(NotFoundError(r));
-        return INVALID_FILE_ATTRIBUTES;
-    }
     return r.isDirectory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
-    if (Fails(Enter("DeleteFileW")))
+    Resolved r;
+    if (Fails(Enter("DeleteFileW")) || !ResolveExisting(lpFileName, &r))
         return FALSE;
-    if (!lpFileName) {
-        SetError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    Resolved r = Resolve(Str(lpFileName));
-    if (!r.exists) {
-        SetError(NotFoundError(r));
-        return FALSE;
-    }
     if (r.isDirectory || InUse(r.host)) {
         SetError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -590,17 +589,9 @@ DWORD WINAPI GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) {
 }
 
 BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName) {
-    if (Fails(Enter("SetCurrentDirectoryW")))
+    Resolved r;
+    if (Fails(Enter("SetCurrentDirectoryW")) || !ResolveExisting(lpPathName, &r))
         return FALSE;
-    if (!lpPathName) {
-        SetError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    Resolved r = Resolve(Str(lpPathName));
-    if (!r.exists) {
-        SetError(NotFoundError(r));
-        return FALSE;
-    }
     if (!r.isDirectory) {
         SetError(ERROR_DIRECTORY);
         return FALSE;

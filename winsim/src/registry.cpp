@@ -210,6 +210,17 @@ std::string ExportHive(HKEY root) {
 using namespace winsim;
 using namespace winsim::detail;
 
+// The open key a call names and the path of the subkey it gives: a subkey path may not start
+// with a backslash.
+static LSTATUS LookupSubKey(HKEY hKey, LPCWSTR lpSubKey, KeyHandle* parent, std::u16string* sub) {
+    if (LSTATUS rc = Lookup(hKey, parent))
+        return rc;
+    *sub = Str(lpSubKey);
+    if (!sub->empty() && (*sub)[0] == u'\\')
+        return ERROR_BAD_PATHNAME;
+    return ERROR_SUCCESS;
+}
+
 // ---- Registry functions --------------------------------------------------------------------
 
 extern "C" {
@@ -224,11 +235,9 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     KeyHandle parent;
-    if (LSTATUS rc = Lookup(hKey, &parent))
+    std::u16string sub;
+    if (LSTATUS rc = LookupSubKey(hKey, lpSubKey, &parent, &sub))
         return rc;
-    std::u16string sub = Str(lpSubKey);
-    if (!sub.empty() && sub[0] == u'\\')
-        return ERROR_BAD_PATHNAME;
     auto key = FindKey(parent.key, sub);
     if (!key)
         return ERROR_FILE_NOT_FOUND;
@@ -244,11 +253,9 @@ LSTATUS WINAPI RegCreateKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult) {
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     KeyHandle parent;
-    if (LSTATUS rc = Lookup(hKey, &parent))
+    std::u16string sub;
+    if (LSTATUS rc = LookupSubKey(hKey, lpSubKey, &parent, &sub))
         return rc;
-    std::u16string sub = Str(lpSubKey);
-    if (!sub.empty() && sub[0] == u'\\')
-        return ERROR_BAD_PATHNAME;
     auto key = FindKey(parent.key, sub);
     if (!key) {
         if (!(parent.access & KEY_CREATE_SUB_KEY))
