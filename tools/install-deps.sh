@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ make python3 libgtest-dev
+    cmake g++ make python3 libgtest-dev libgmock-dev
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine wine64 locales
     cppcheck clang-format clang libclang-rt-14-dev
