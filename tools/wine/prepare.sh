@@ -24,10 +24,10 @@ fi
 
 # Wine takes the system default language from the Unix locale (LC_ALL), which
 # must exist on the machine: one per language the scenarios use.
-for spec in zh_CN:UTF-8:zh_CN.UTF-8 zh_TW:UTF-8:zh_TW.UTF-8 zh_SG:UTF-8:zh_SG.UTF-8 zh_HK:UTF-8:zh_HK.UTF-8 \
+for locale_def in zh_CN:UTF-8:zh_CN.UTF-8 zh_TW:UTF-8:zh_TW.UTF-8 zh_SG:UTF-8:zh_SG.UTF-8 zh_HK:UTF-8:zh_HK.UTF-8 \
             en_US:UTF-8:en_US.UTF-8 ar_SA:UTF-8:ar_SA.UTF-8 ja_JP:UTF-8:ja_JP.UTF-8; do
-  input=${spec%%:*}
-  rest=${spec#*:}
+  input=${locale_def%%:*}
+  rest=${locale_def#*:}
   charmap=${rest%%:*}
   name=${rest#*:}
   short=$(echo "$name" | sed 's/UTF-8/utf8/')

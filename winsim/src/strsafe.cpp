@@ -24,49 +24,50 @@ HRESULT CopyBounded(LPWSTR dest, size_t cch, const char16_t* src, size_t len) {
     return n == len ? S_OK : STRSAFE_E_INSUFFICIENT_BUFFER;
 }
 
-struct Spec {
+struct Conversion {
     bool left = false, plus = false, space = false, alt = false, zero = false;
     int width = 0;
     int precision = -1;
     enum Size { Default, Short, Long, LongLong, SizeT } size = Default;
 };
 
-void Pad(std::u16string& out, const std::u16string& body, const Spec& spec, char16_t fill = u' ') {
-    size_t width = spec.width > 0 ? static_cast<size_t>(spec.width) : 0;
+void Pad(std::u16string& out, const std::u16string& body, const Conversion& conversion,
+         char16_t fill = u' ') {
+    size_t width = conversion.width > 0 ? static_cast<size_t>(conversion.width) : 0;
     if (body.size() >= width) {
         out += body;
-    } else if (spec.left) {
+    } else if (conversion.left) {
         out += body + std::u16string(width - body.size(), u' ');
     } else {
         out += std::u16string(width - body.size(), fill) + body;
     }
 }
 
-void FormatInteger(std::u16string& out, const Spec& spec, char conv, unsigned long long magnitude,
-                   bool negative) {
+void FormatInteger(std::u16string& out, const Conversion& conversion, char conv,
+                   unsigned long long magnitude, bool negative) {
     const char* digits = conv == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     unsigned base = (conv == 'x' || conv == 'X' || conv == 'p') ? 16 : conv == 'o' ? 8 : 10;
     std::u16string num;
     for (unsigned long long v = magnitude; v; v /= base)
         num.insert(num.begin(), static_cast<char16_t>(digits[v % base]));
-    size_t minDigits = spec.precision >= 0 ? static_cast<size_t>(spec.precision) : 1;
+    size_t minDigits = conversion.precision >= 0 ? static_cast<size_t>(conversion.precision) : 1;
     if (num.size() < minDigits)
         num.insert(0, minDigits - num.size(), u'0');
     std::u16string prefix;
     if (negative)
         prefix = u"-";
-    else if ((conv == 'd' || conv == 'i') && spec.plus)
+    else if ((conv == 'd' || conv == 'i') && conversion.plus)
         prefix = u"+";
-    else if ((conv == 'd' || conv == 'i') && spec.space)
+    else if ((conv == 'd' || conv == 'i') && conversion.space)
         prefix = u" ";
-    if (spec.alt && magnitude && base == 16 && conv != 'p')
+    if (conversion.alt && magnitude && base == 16 && conv != 'p')
         prefix += conv == 'X' ? u"0X" : u"0x";
-    if (spec.alt && base == 8 && (num.empty() || num[0] != u'0'))
+    if (conversion.alt && base == 8 && (num.empty() || num[0] != u'0'))
         num.insert(num.begin(), u'0');
-    if (spec.zero && !spec.left && spec.precision < 0 &&
-        static_cast<size_t>(spec.width) > prefix.size() + num.size())
-        num.insert(0, spec.width - prefix.size() - num.size(), u'0');
-    Pad(out, prefix + num, spec);
+    if (conversion.zero && !conversion.left && conversion.precision < 0 &&
+        static_cast<size_t>(conversion.width) > prefix.size() + num.size())
+        num.insert(0, conversion.width - prefix.size() - num.size(), u'0');
+    Pad(out, prefix + num, conversion);
 }
 
 // Formats per the Microsoft wide printf rules; false for a conversion it does not know.
@@ -77,56 +78,56 @@ bool Format(std::u16string& out, const char16_t* fmt, va_list ap) {
             continue;
         }
         ++p;
-        Spec spec;
+        Conversion conversion;
         for (;; ++p) {
             if (*p == u'-')
-                spec.left = true;
+                conversion.left = true;
             else if (*p == u'+')
-                spec.plus = true;
+                conversion.plus = true;
             else if (*p == u' ')
-                spec.space = true;
+                conversion.space = true;
             else if (*p == u'#')
-                spec.alt = true;
+                conversion.alt = true;
             else if (*p == u'0')
-                spec.zero = true;
+                conversion.zero = true;
             else
                 break;
         }
         if (*p == u'*') {
-            spec.width = va_arg(ap, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = -spec.width;
+            conversion.width = va_arg(ap, int);
+            if (conversion.width < 0) {
+                conversion.left = true;
+                conversion.width = -conversion.width;
             }
             ++p;
         } else {
             for (; *p >= u'0' && *p <= u'9'; ++p)
-                spec.width = spec.width * 10 + (*p - u'0');
+                conversion.width = conversion.width * 10 + (*p - u'0');
         }
         if (*p == u'.') {
             ++p;
-            spec.precision = 0;
+            conversion.precision = 0;
             if (*p == u'*') {
-                spec.precision = va_arg(ap, int);
+                conversion.precision = va_arg(ap, int);
                 ++p;
             } else {
                 for (; *p >= u'0' && *p <= u'9'; ++p)
-                    spec.precision = spec.precision * 10 + (*p - u'0');
+                    conversion.precision = conversion.precision * 10 + (*p - u'0');
             }
         }
         bool wide = false, narrow = false;
         if (*p == u'h') {
-            spec.size = Spec::Short;
+            conversion.size = Conversion::Short;
             narrow = true;
             ++p;
             if (*p == u'h')
                 ++p;
         } else if (*p == u'l') {
-            spec.size = Spec::Long;
+            conversion.size = Conversion::Long;
             wide = true;
             ++p;
             if (*p == u'l') {
-                spec.size = Spec::LongLong;
+                conversion.size = Conversion::LongLong;
                 ++p;
             }
         } else if (*p == u'w') {
@@ -134,16 +135,16 @@ bool Format(std::u16string& out, const char16_t* fmt, va_list ap) {
             ++p;
         } else if (*p == u'I') {
             if (p[1] == u'6' && p[2] == u'4') {
-                spec.size = Spec::LongLong;
+                conversion.size = Conversion::LongLong;
                 p += 3;
             } else if (p[1] == u'3' && p[2] == u'2') {
                 p += 3;
             } else {
-                spec.size = Spec::SizeT;
+                conversion.size = Conversion::SizeT;
                 ++p;
             }
         } else if (*p == u'z' || *p == u'j' || *p == u't') {
-            spec.size = *p == u'j' ? Spec::LongLong : Spec::SizeT;
+            conversion.size = *p == u'j' ? Conversion::LongLong : Conversion::SizeT;
             ++p;
         }
         char16_t conv = *p;
@@ -155,17 +156,17 @@ bool Format(std::u16string& out, const char16_t* fmt, va_list ap) {
         case u'i': {
             long long v;
             // LONG is 32 bits on Windows, so %ld reads an int.
-            if (spec.size == Spec::LongLong)
+            if (conversion.size == Conversion::LongLong)
                 v = va_arg(ap, long long);
-            else if (spec.size == Spec::SizeT)
+            else if (conversion.size == Conversion::SizeT)
                 v = static_cast<long long>(va_arg(ap, intptr_t));
             else
                 v = va_arg(ap, int);
-            if (spec.size == Spec::Short)
+            if (conversion.size == Conversion::Short)
                 v = static_cast<short>(v);
             unsigned long long mag = v < 0 ? 0ULL - static_cast<unsigned long long>(v)
                                            : static_cast<unsigned long long>(v);
-            FormatInteger(out, spec, 'd', mag, v < 0);
+            FormatInteger(out, conversion, 'd', mag, v < 0);
             break;
         }
         case u'u':
@@ -173,19 +174,19 @@ bool Format(std::u16string& out, const char16_t* fmt, va_list ap) {
         case u'X':
         case u'o': {
             unsigned long long v;
-            if (spec.size == Spec::LongLong)
+            if (conversion.size == Conversion::LongLong)
                 v = va_arg(ap, unsigned long long);
-            else if (spec.size == Spec::SizeT)
+            else if (conversion.size == Conversion::SizeT)
                 v = va_arg(ap, size_t);
             else
                 v = va_arg(ap, unsigned);
-            if (spec.size == Spec::Short)
+            if (conversion.size == Conversion::Short)
                 v = static_cast<unsigned short>(v);
-            FormatInteger(out, spec, static_cast<char>(conv), v, false);
+            FormatInteger(out, conversion, static_cast<char>(conv), v, false);
             break;
         }
         case u'p': {
-            Spec ps = spec;
+            Conversion ps = conversion;
             ps.precision = static_cast<int>(sizeof(void*) * 2);
             FormatInteger(out, ps, 'X', reinterpret_cast<uintptr_t>(va_arg(ap, void*)), false);
             break;
@@ -196,7 +197,7 @@ bool Format(std::u16string& out, const char16_t* fmt, va_list ap) {
             bool narrowChar = conv == u'C' ? !wide : narrow;
             char16_t ch = narrowChar ? static_cast<char16_t>(static_cast<unsigned char>(c))
                                      : static_cast<char16_t>(c);
-            Pad(out, std::u16string(1, ch), spec);
+            Pad(out, std::u16string(1, ch), conversion);
             break;
         }
         case u's':
@@ -210,9 +211,10 @@ bool Format(std::u16string& out, const char16_t* fmt, va_list ap) {
                 const WCHAR* s = va_arg(ap, const WCHAR*);
                 text = s ? Str(s) : u"(null)";
             }
-            if (spec.precision >= 0 && text.size() > static_cast<size_t>(spec.precision))
-                text.resize(static_cast<size_t>(spec.precision));
-            Pad(out, text, spec);
+            if (conversion.precision >= 0 &&
+                text.size() > static_cast<size_t>(conversion.precision))
+                text.resize(static_cast<size_t>(conversion.precision));
+            Pad(out, text, conversion);
             break;
         }
         case u'e':
@@ -221,12 +223,13 @@ bool Format(std::u16string& out, const char16_t* fmt, va_list ap) {
         case u'g':
         case u'G': {
             char cfmt[32];
-            snprintf(cfmt, sizeof cfmt, "%%%s%s%s%s%s*.*%c", spec.left ? "-" : "",
-                     spec.plus ? "+" : "", spec.space ? " " : "", spec.alt ? "#" : "",
-                     spec.zero ? "0" : "", static_cast<char>(conv));
+            snprintf(cfmt, sizeof cfmt, "%%%s%s%s%s%s*.*%c", conversion.left ? "-" : "",
+                     conversion.plus ? "+" : "", conversion.space ? " " : "",
+                     conversion.alt ? "#" : "", conversion.zero ? "0" : "",
+                     static_cast<char>(conv));
             char buf[512];
-            snprintf(buf, sizeof buf, cfmt, spec.width, spec.precision < 0 ? 6 : spec.precision,
-                     va_arg(ap, double));
+            snprintf(buf, sizeof buf, cfmt, conversion.width,
+                     conversion.precision < 0 ? 6 : conversion.precision, va_arg(ap, double));
             out += Utf16(buf);
             break;
         }

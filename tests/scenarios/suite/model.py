@@ -94,13 +94,13 @@ class Scenario:
         wine = data.get("wine", {})
         self.wine_files_before = wine.get("files", {})
         self.wine_registry_before = wine.get("registry", {})
-        # Validate the value specs early so a typo fails as the scenario's own error.
-        for spec in list(self.files_before.values()) + list(self.wine_files_before.values()):
-            if spec is not None and not isinstance(spec, dict):
+        # Check the values described early so a typo fails as the scenario's own error.
+        for described in list(self.files_before.values()) + list(self.wine_files_before.values()):
+            if described is not None and not isinstance(described, dict):
                 raise ScenarioError(f"{path}: a file before must be an object")
         for key, values in list(self.registry_before.items()) + list(self.wine_registry_before.items()):
-            for name, spec in (values or {}).items():
-                encode_value(spec)
+            for name, described in (values or {}).items():
+                encode_value(described)
 
     def registry_keys(self):
         """Every key the scenario names, before or after."""
@@ -139,38 +139,38 @@ def load_scenarios(case_dir, selection):
 
 # ---- values -------------------------------------------------------------
 
-def encode_value(spec):
-    """Registry value spec -> (type, bytes)."""
-    if not isinstance(spec, dict):
-        raise ScenarioError(f"registry value must be an object or null, got {spec!r}")
-    if "sz" in spec:
-        text = spec["sz"] + ("\0" if spec.get("nul") else "")
+def encode_value(described):
+    """A registry value as a scenario describes it -> (type, bytes)."""
+    if not isinstance(described, dict):
+        raise ScenarioError(f"registry value must be an object or null, got {described!r}")
+    if "sz" in described:
+        text = described["sz"] + ("\0" if described.get("nul") else "")
         return 1, text.encode("utf-16-le")
-    if "expand_sz" in spec:
-        text = spec["expand_sz"] + ("\0" if spec.get("nul") else "")
+    if "expand_sz" in described:
+        text = described["expand_sz"] + ("\0" if described.get("nul") else "")
         return 2, text.encode("utf-16-le")
-    if "multi_sz" in spec:
-        return 7, "".join(s + "\0" for s in spec["multi_sz"]).encode("utf-16-le") + b"\0\0"
-    if "dword" in spec:
-        return 4, int(spec["dword"]).to_bytes(4, "little")
-    if "hex" in spec:
-        return int(spec.get("type", 3)), bytes.fromhex(spec["hex"])
-    raise ScenarioError(f"unknown registry value spec {spec!r}")
+    if "multi_sz" in described:
+        return 7, "".join(s + "\0" for s in described["multi_sz"]).encode("utf-16-le") + b"\0\0"
+    if "dword" in described:
+        return 4, int(described["dword"]).to_bytes(4, "little")
+    if "hex" in described:
+        return int(described.get("type", 3)), bytes.fromhex(described["hex"])
+    raise ScenarioError(f"unknown registry value description {described!r}")
 
 
-def file_bytes(spec, samples):
-    """File spec -> bytes (None for a directory)."""
-    if spec.get("dir"):
+def file_bytes(described, samples):
+    """A file as a scenario describes it -> bytes (None for a directory)."""
+    if described.get("dir"):
         return None
-    if "text" in spec:
-        return spec["text"].encode("utf-8")
-    if "hex" in spec:
-        return bytes.fromhex(spec["hex"])
-    if "sample" in spec:
-        if spec["sample"] not in samples:
-            raise ScenarioError(f"unknown sample {spec['sample']!r}")
-        return samples[spec["sample"]]
-    raise ScenarioError(f"unknown file spec {spec!r}")
+    if "text" in described:
+        return described["text"].encode("utf-8")
+    if "hex" in described:
+        return bytes.fromhex(described["hex"])
+    if "sample" in described:
+        if described["sample"] not in samples:
+            raise ScenarioError(f"unknown sample {described['sample']!r}")
+        return samples[described["sample"]]
+    raise ScenarioError(f"unknown file description {described!r}")
 
 
 def describe_value(vtype, data):
@@ -232,31 +232,31 @@ def strings_equal(expected, actual, tolerate_terminator):
 
 def compare_state(scenario, observed, samples, tolerate_terminator):
     problems = []
-    for path, spec in scenario.files_after.items():
+    for path, described in scenario.files_after.items():
         if any(ch in path for ch in "*?"):
             matches = observed.glob(path)
-            want = spec.get("count") if spec else 0
+            want = described.get("count") if described else 0
             if want is not None and len(matches) != want:
                 problems.append(f"{path}: {len(matches)} files match, expected {want}")
-            if spec and "content" in spec:
-                content = file_bytes(spec["content"], samples)
+            if described and "content" in described:
+                content = file_bytes(described["content"], samples)
                 for m in matches:
                     if observed.read_file(m) != content:
-                        problems.append(f"{m}: content differs from the expected {spec['content']}")
+                        problems.append(f"{m}: content differs from the expected {described['content']}")
             continue
         try:
             data = observed.read_file(path)
             present = True
         except KeyError:
             present = False
-        if spec is None:
+        if described is None:
             if present:
                 problems.append(f"{path}: should be absent but exists")
             continue
         if not present:
             problems.append(f"{path}: missing")
             continue
-        want = file_bytes(spec, samples)
+        want = file_bytes(described, samples)
         if want is None:
             if data is not None:
                 problems.append(f"{path}: should be a directory but is a file")
@@ -274,15 +274,15 @@ def compare_state(scenario, observed, samples, tolerate_terminator):
             problems.append(f"[{key}] missing")
             continue
         only = values.get("$only", False)
-        for name, spec in values.items():
+        for name, described in values.items():
             if name == "$only":
                 continue
             actual = entry["values"].get(name.lower())
-            if spec is None:
+            if described is None:
                 if actual is not None:
                     problems.append(f"[{key}] \"{name}\" should be absent, holds {describe_value(actual[1], actual[2])}")
                 continue
-            want = encode_value(spec)
+            want = encode_value(described)
             if actual is None:
                 problems.append(f"[{key}] \"{name}\" missing, expected {describe_value(*want)}")
             elif not strings_equal(want, (actual[1], actual[2]), tolerate_terminator):
@@ -338,7 +338,7 @@ def registry_values_before(scenario, include_wine):
                 merged.pop(key, None)
                 continue
             slot = merged.setdefault(key, [])
-            for name, spec in (values or {}).items():
-                vtype, data = encode_value(spec)
+            for name, described in (values or {}).items():
+                vtype, data = encode_value(described)
                 slot.append((name, vtype, data))
     return list(merged.items())

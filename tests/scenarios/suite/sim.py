@@ -53,8 +53,8 @@ class SimSide:
             drive.put(d, None)
         drive.put(scenario.cwd, None)
         drive.put(scenario.program, b"MZ setup program placeholder")
-        for path, spec in scenario.files_before.items():
-            drive.put(path, model.file_bytes(spec, self.samples))
+        for path, described in scenario.files_before.items():
+            drive.put(path, model.file_bytes(described, self.samples))
         if scenario.layouts is not None:
             with open(os.path.join(machine, "machine.ini"), "w", encoding="ascii") as f:
                 f.write(f"language=0x{scenario.lang:04X}\nlayouts={','.join(scenario.layouts)}\n")

@@ -224,8 +224,8 @@ class WineSide:
         with open(image, "rb") as f:
             self.drive.put(scenario.program, f.read())
         for source in (scenario.files_before, scenario.wine_files_before):
-            for path, spec in source.items():
-                self.drive.put(path, model.file_bytes(spec, self.samples))
+            for path, described in source.items():
+                self.drive.put(path, model.file_bytes(described, self.samples))
 
         ops = self._registry_reset_ops()
         for key, values in model.registry_values_before(scenario, include_wine=True):
