@@ -30,6 +30,19 @@ inline LONG SetExactValue(HKEY key, const std::wstring& name, DWORD type,
                           static_cast<DWORD>(data.size()));
 }
 
+// The names of a key's subkeys, in the registry's order.
+inline std::vector<std::wstring> SubkeyNames(HKEY key) {
+    std::vector<std::wstring> names;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD name_len = 256;
+        if (RegEnumKeyExW(key, i, name, &name_len, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            return names;
+        names.emplace_back(name, name_len);
+    }
+}
+
 inline std::string DumpKey(const std::wstring& full) {
     HKEY root;
     std::wstring sub;
@@ -39,6 +52,7 @@ inline std::string DumpKey(const std::wstring& full) {
     if (RegOpenKeyExW(root, sub.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return "{\"key\":" + JsonString(full) + ",\"exists\":false}";
     std::string out = "{\"key\":" + JsonString(full) + ",\"exists\":true,\"values\":[";
+    const char* separator = "";
     for (DWORD i = 0;; ++i) {
         wchar_t name[16384];
         DWORD name_len = 16384;
@@ -52,21 +66,17 @@ inline std::string DumpKey(const std::wstring& full) {
         if (RegEnumValueW(key, i, name, &name_len, nullptr, &type, data.data(), &got) !=
             ERROR_SUCCESS)
             continue;
-        if (i)
-            out += ",";
+        out += separator;
+        separator = ",";
         out += "{\"name\":" + JsonString(std::wstring(name, name_len)) +
                ",\"type\":" + std::to_string(type) + ",\"hex\":\"" + Hex(data.data(), got) + "\"}";
     }
     out += "],\"subkeys\":[";
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD name_len = 256;
-        if (RegEnumKeyExW(key, i, name, &name_len, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        if (i)
-            out += ",";
-        out += JsonString(std::wstring(name, name_len));
+    separator = "";
+    for (const std::wstring& name : SubkeyNames(key)) {
+        out += separator;
+        separator = ",";
+        out += JsonString(name);
     }
     RegCloseKey(key);
     return out + "]}";
@@ -126,22 +136,15 @@ inline std::string RunRegistryOp(const std::string& line) {
         HKEY key;
         rc = RegOpenKeyExW(root, sub.c_str(), 0, KEY_ALL_ACCESS, &key);
         if (rc == ERROR_SUCCESS) {
-            std::vector<std::wstring> doomed;
-            for (DWORD i = 0;; ++i) {
-                wchar_t name[256];
-                DWORD name_len = 256;
-                if (RegEnumKeyExW(key, i, name, &name_len, nullptr, nullptr, nullptr, nullptr) !=
-                    ERROR_SUCCESS)
-                    break;
+            // Names are listed first: deleting while enumerating would skip subkeys.
+            for (const std::wstring& name : SubkeyNames(key)) {
                 bool keep = false;
                 for (size_t k = 2; k < f.size(); ++k)
-                    keep = keep || _wcsicmp(Widen(f[k]).c_str(), name) == 0;
-                if (!keep)
-                    doomed.push_back(name);
-            }
-            for (const std::wstring& name : doomed) {
-                RegDeleteTreeW(key, name.c_str());
-                RegDeleteKeyW(key, name.c_str());
+                    keep = keep || _wcsicmp(Widen(f[k]).c_str(), name.c_str()) == 0;
+                if (!keep) {
+                    RegDeleteTreeW(key, name.c_str());
+                    RegDeleteKeyW(key, name.c_str());
+                }
             }
             RegCloseKey(key);
         }
