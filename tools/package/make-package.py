@@ -26,11 +26,12 @@ def make_patch(build: pathlib.Path, module: bytes, variant: bytes) -> bytes:
     machine = build / "package-maker-machine"
     shutil.rmtree(machine, ignore_errors=True)
     sim = build / "native" / "setup-sim"
-    # A first run lays down an empty Windows; then both copies go in place and "/patch" runs.
-    subprocess.run([sim, "--machine", machine, "--", "setup.exe /patch"], check=False,
-                   stdout=subprocess.DEVNULL)
+    # The machine holds the shipped module in the current directory and its Traditional
+    # Chinese form installed in the system directory.
     drive = machine / "drive_c"
-    (drive / "pkg").mkdir(exist_ok=True)
+    (drive / "pkg").mkdir(parents=True)
+    (drive / "Windows" / "system32").mkdir(parents=True)
+    (drive / "Windows" / "Fonts").mkdir()
     (drive / "pkg" / "quenlix.ime").write_bytes(module)
     (drive / "Windows" / "system32" / "quenlix.ime").write_bytes(variant)
     run = subprocess.run([sim, "--machine", machine, "--cwd", "C:\\pkg", "--json", "--",
