@@ -5,9 +5,10 @@
 
 #include <strsafe.h>
 
-// Cuts the command line after its last backslash and appends "quenlix.ime". Started through a
-// bare file name, the command line names no directory: the running program's own path does.
-// False when the path cannot be formed whole; `source` then holds as much of it as fits.
+// Cuts the command line at its last backslash, which leaves the program directory in it, and
+// forms the module's path in that directory. Started through a bare file name, the command line
+// names no directory: the running program's own path does. False when the path cannot be
+// formed whole; `source` then holds as much of it as fits.
 static bool BuildModuleSource(WCHAR* commandLine, WCHAR* source) {
     WCHAR* last = FindLastBackslash(commandLine);
     if (last == NULL) {
@@ -25,10 +26,11 @@ static bool BuildModuleSource(WCHAR* commandLine, WCHAR* source) {
         if (last == NULL)
             return false;
     }
-    last[1] = 0;
+    *last = 0;
     HRESULT copied = StringCchCopyW(source, MAX_PATH, commandLine);
+    HRESULT separated = StringCchCatW(source, MAX_PATH, TEXT("\\"));
     HRESULT appended = StringCchCatW(source, MAX_PATH, MODULE_FILE_NAME);
-    return SUCCEEDED(copied) && SUCCEEDED(appended);
+    return SUCCEEDED(copied) && SUCCEEDED(separated) && SUCCEEDED(appended);
 }
 
 static void ShowCopyFailure(DWORD error) {
@@ -56,21 +58,16 @@ static void OpenReadme(const WCHAR* directory) {
 }
 
 void RunInstall(SetupState* state) {
-    WCHAR* commandLine = state->CommandLine;
+    // Once the module's path is formed, the command-line buffer holds the program directory.
+    WCHAR* programDirectory = state->CommandLine;
     WCHAR source[MAX_PATH];
     WCHAR target[MAX_PATH];
     WCHAR grant[MAX_PATH];
 
     // Every path is formed whole before anything changes: a path cut short would send the
     // install to the wrong place, so such a run is treated as a missing module.
-    bool formed = BuildModuleSource(commandLine, source);
-    if (formed) {
-        WCHAR* last = FindLastBackslash(commandLine);
-        WCHAR kept = last[0];
-        last[0] = 0;
-        formed = BuildGrantCommand(commandLine, grant);
-        last[0] = kept;
-    }
+    bool formed =
+        BuildModuleSource(programDirectory, source) && BuildGrantCommand(programDirectory, grant);
     if (!formed || !PathExists(source)) {
         if (!state->Silent)
             ShowMessage(MSG_MODULE_MISSING, source, MB_OK | MB_ICONERROR);
@@ -92,12 +89,8 @@ void RunInstall(SetupState* state) {
     WORD languageClass = GetLanguageClass();
     if (languageClass == 1 || languageClass == 4) {
         WCHAR patchPath[MAX_PATH];
-        WCHAR* last = FindLastBackslash(source);
-        last[1] = 0;
-        HRESULT formedPatch = StringCchCopyW(patchPath, MAX_PATH, source);
-        if (SUCCEEDED(formedPatch))
-            formedPatch = StringCchCatW(patchPath, MAX_PATH, PATCH_FILE_NAME);
-        if (SUCCEEDED(formedPatch) && PathExists(patchPath)) {
+        if (JoinPath(patchPath, MAX_PATH, programDirectory, PATCH_FILE_NAME) &&
+            PathExists(patchPath)) {
             ApplyBig5Patch(patchPath, target);
             StringCchCopyW(layoutText, MAX_PATH, LAYOUT_TEXT_TRADITIONAL);
         }
@@ -110,8 +103,6 @@ void RunInstall(SetupState* state) {
         ShowMessage(target, code, MB_OK);
     }
 
-    WCHAR* programDirectory = commandLine;
-    *FindLastBackslash(programDirectory) = 0;
     ShellExecuteW(NULL, NULL, grant, NULL, NULL, SW_HIDE);
     WriteInstallRecord(programDirectory, state->AlreadyInstalled);
     bool fontsCopied = InstallEudcFonts(programDirectory);
