@@ -1,7 +1,5 @@
 #include "install/install.h"
 
-#include <strsafe.h>
-
 struct EudcFont {
     const WCHAR* FileName;
     const WCHAR* Typeface;
@@ -40,11 +38,8 @@ bool InstallEudcFonts(WCHAR* directory) {
         if (!PathExists(source) || !CopyFileW(source, destination, FALSE))
             continue;
         copied = true;
-        if (key != NULL) {
-            DWORD size = static_cast<DWORD>(TextLength(font.FileName) * sizeof(WCHAR));
-            RegSetValueExW(key, font.Typeface, 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(font.FileName), size);
-        }
+        if (key != NULL)
+            SetRegistryText(key, font.Typeface, font.FileName); // six characters, 12 bytes
     }
     if (key != NULL)
         RegCloseKey(key);

@@ -35,11 +35,6 @@ bool IsAlreadyInstalled() {
     return ReadInstallValue(TEXT("system_bak"), directory) == ERROR_SUCCESS;
 }
 
-static LSTATUS SetTextValue(HKEY key, const WCHAR* name, const WCHAR* text) {
-    DWORD size = static_cast<DWORD>(TextLength(text) * sizeof(WCHAR));
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
-}
-
 void WriteInstallRecord(const WCHAR* programDirectory, bool alreadyInstalled) {
     HKEY key;
     if (RegCreateKeyW(HKEY_LOCAL_MACHINE, RECORD_KEY_CREATE, &key) != ERROR_SUCCESS)
@@ -57,7 +52,7 @@ void WriteInstallRecord(const WCHAR* programDirectory, bool alreadyInstalled) {
         if (read == ERROR_SUCCESS) {
             previous[size / sizeof(WCHAR)] = 0;
             if (!EqualsAsciiNoCase(previous, programDirectory))
-                kept = SetTextValue(key, TEXT("system_backup"), previous) == ERROR_SUCCESS;
+                kept = SetRegistryText(key, TEXT("system_backup"), previous) == ERROR_SUCCESS;
         } else if (read != ERROR_FILE_NOT_FOUND && read != ERROR_MORE_DATA) {
             kept = false;
         }
@@ -66,7 +61,7 @@ void WriteInstallRecord(const WCHAR* programDirectory, bool alreadyInstalled) {
             return;
         }
     }
-    SetTextValue(key, TEXT("system"), programDirectory);
+    SetRegistryText(key, TEXT("system"), programDirectory);
     RegCloseKey(key);
 }
 

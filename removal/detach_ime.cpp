@@ -64,10 +64,10 @@ static LSTATUS ReadPreloadEntry(HKEY key, int number, WCHAR* text, DWORD capacit
     return result;
 }
 
-static bool PreloadEntryExists(HKEY key, int number) {
+static void DeletePreloadEntry(HKEY key, int number) {
     WCHAR name[16];
     FormatNumber(name, 16, number);
-    return RegQueryValueExW(key, name, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    RegDeleteValueW(key, name);
 }
 
 // Deletes the module's entry: the first number that cannot be read ends the search.
@@ -78,9 +78,7 @@ static void DeleteImeEntry(HKEY key, const WCHAR* idText) {
             ERROR_SUCCESS)
             return;
         if (EqualsAsciiNoCase(text, idText)) {
-            WCHAR name[16];
-            FormatNumber(name, 16, number);
-            RegDeleteValueW(key, name);
+            DeletePreloadEntry(key, number);
             BroadcastPreloadChange();
             return;
         }
@@ -104,18 +102,12 @@ static bool CompactPreload(HKEY key) {
     for (int slot = 1; slot <= count; ++slot) {
         WCHAR name[16];
         FormatNumber(name, 16, slot);
-        const WCHAR* text = kept[slot - 1];
-        if (RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                           static_cast<DWORD>(TextLength(text) * sizeof(WCHAR))) != ERROR_SUCCESS)
+        if (SetRegistryText(key, name, kept[slot - 1]) != ERROR_SUCCESS)
             return false;
     }
-    for (int number = count + 1; number <= KeptEntries; ++number) {
-        if (PreloadEntryExists(key, number)) {
-            WCHAR name[16];
-            FormatNumber(name, 16, number);
-            RegDeleteValueW(key, name);
-        }
-    }
+    // Deleting a number that holds nothing is harmless.
+    for (int number = count + 1; number <= KeptEntries; ++number)
+        DeletePreloadEntry(key, number);
     return true;
 }
 

@@ -44,6 +44,7 @@ WCHAR* FindLastBackslash(WCHAR* text);
 bool EqualsAsciiNoCase(const WCHAR* a, const WCHAR* b);
 bool RemoveTrailingBackslash(WCHAR* text);
 bool PathExists(const WCHAR* path);
+LSTATUS SetRegistryText(HKEY key, const WCHAR* name, const WCHAR* text);
 int ShowMessage(const WCHAR* text, const WCHAR* caption, UINT type);
 bool JoinPath(WCHAR* out, size_t capacity, const WCHAR* directory, const WCHAR* name);
 bool GetModuleTarget(WCHAR* out, size_t capacity);

@@ -55,6 +55,13 @@ bool PathExists(const WCHAR* path) {
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The program writes its registry strings as REG_SZ of two bytes a character, without a
+// terminator; whoever reads them ends the text after the bytes read.
+LSTATUS SetRegistryText(HKEY key, const WCHAR* name, const WCHAR* text) {
+    DWORD size = static_cast<DWORD>(TextLength(text) * sizeof(WCHAR));
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
+}
+
 int ShowMessage(const WCHAR* text, const WCHAR* caption, UINT type) {
     return MessageBoxW(NULL, text, caption, type);
 }
