@@ -8,8 +8,8 @@ namespace {
 const std::u16string LayoutKey = u"SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts\\E0200804";
 const std::u16string Target = u"C:\\Windows\\system32\\quenlix.ime";
 const std::string Module = "0123456789";
-const std::string ValidPatch = Bytes({10, 0, 0, 0, 1, 0, 2, 0, 0, 0, 1, 0, 0, 0, 'X'});
-const std::string MismatchedPatch = Bytes({11, 0, 0, 0, 0, 0});
+const std::string ValidPatch = ByteString({10, 0, 0, 0, 1, 0, 2, 0, 0, 0, 1, 0, 0, 0, 'X'});
+const std::string MismatchedPatch = ByteString({11, 0, 0, 0, 0, 0});
 
 struct LayoutCase {
     const char* name;

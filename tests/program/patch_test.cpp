@@ -12,10 +12,10 @@ const std::u16string Target = u"C:\\Windows\\system32\\quenlix.ime";
 const std::u16string PatchPath = u"C:\\dl\\patch.big5";
 
 std::string Le32(uint32_t v) {
-    return Bytes({int(v & 0xFF), int(v >> 8 & 0xFF), int(v >> 16 & 0xFF), int(v >> 24)});
+    return ByteString({int(v & 0xFF), int(v >> 8 & 0xFF), int(v >> 16 & 0xFF), int(v >> 24)});
 }
 std::string Header(uint32_t moduleSize, uint16_t count) {
-    return Le32(moduleSize) + Bytes({count & 0xFF, count >> 8});
+    return Le32(moduleSize) + ByteString({count & 0xFF, count >> 8});
 }
 std::string Record(uint32_t offset, const std::string& bytes) {
     return Le32(offset) + Le32(static_cast<uint32_t>(bytes.size())) + bytes;

@@ -1,28 +1,14 @@
 // A fresh simulated machine for each test, and short ways to set it up and read it back.
 #pragma once
-#include <winsim/control.h>
+#include "winsim/machine_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
-class SimMachine : public ::testing::Test {
+// The program's own runs on a fresh machine (the simulated Windows's fixture).
+class SimMachine : public Machine {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/quenlix-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        std::string error;
-        ASSERT_TRUE(winsim::LoadMachine(dir_ + "/machine", &error)) << error;
-    }
-    void TearDown() override {
-        winsim::ResetMachine();
-        std::filesystem::remove_all(dir_);
-    }
-
     // Runs the real WinMain with this command line and these message-box answers.
     int Run(const std::u16string& commandLine, std::vector<int> answers = {}) {
         for (int answer : answers)
@@ -56,11 +42,9 @@ class SimMachine : public ::testing::Test {
             text[i] = static_cast<char16_t>(value->data[2 * i] | value->data[2 * i + 1] << 8);
         return text;
     }
-
-    std::string dir_;
 };
 
-inline std::string Bytes(std::initializer_list<int> values) {
+inline std::string ByteString(std::initializer_list<int> values) {
     std::string bytes;
     for (int v : values)
         bytes.push_back(static_cast<char>(v));
