@@ -13,7 +13,8 @@ bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
-// The program path at the start of a command line: quoted, or up to the first blank.
+} // namespace
+
 std::u16string ProgramToken(const std::u16string& line, size_t* end) {
     size_t i = 0;
     while (i < line.size() && IsBlank(line[i]))
@@ -30,12 +31,14 @@ std::u16string ProgramToken(const std::u16string& line, size_t* end) {
             ++i;
         token = line.substr(start, i - start);
     }
-    if (end)
+    if (end) {
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
         *end = i;
+    }
     return token;
 }
 
-} // namespace
 } // namespace detail
 
 using namespace detail;

@@ -59,20 +59,9 @@ int RunProcess(EntryPoint entry) {
     std::u16string startDirectory = s.cwd;
 
     // WinMain's narrow argument: the command line after the program path.
-    std::u16string line = s.commandLine;
-    size_t i = 0;
-    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t'))
-        ++i;
-    if (i < line.size() && line[i] == u'"') {
-        size_t close = line.find(u'"', i + 1);
-        i = close == std::u16string::npos ? line.size() : close + 1;
-    } else {
-        while (i < line.size() && line[i] != u' ' && line[i] != u'\t')
-            ++i;
-    }
-    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t'))
-        ++i;
-    std::string args = Utf8(line.substr(i));
+    size_t argumentsStart = 0;
+    ProgramToken(s.commandLine, &argumentsStart);
+    std::string args = Utf8(s.commandLine.substr(argumentsStart));
     std::vector<char> argBuffer(args.begin(), args.end());
     argBuffer.push_back('\0');
 

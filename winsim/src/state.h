@@ -124,6 +124,9 @@ Resolved Resolve(const std::u16string& path, bool win32Limit = true);
 // Makes a path full and tidy (separators, ".", "..", current directory) without looking at
 // the disk; any drive letter. False for an empty or malformed path.
 bool NormalizePath(const std::u16string& path, std::u16string* full, DWORD* error);
+// The program path at the start of a command line: quoted, or up to the first blank. `end`,
+// when given, receives where the arguments after it start.
+std::u16string ProgramToken(const std::u16string& line, size_t* end);
 // The missing-path error Windows gives for a path that does not exist.
 DWORD NotFoundError(const Resolved& r);
 bool HostIsDirectory(const std::string& host);
